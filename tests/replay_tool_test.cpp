@@ -1,0 +1,100 @@
+// tovmir-tool replay, end to end as a user runs it.
+#include <gtest/gtest.h>
+
+#include "tests/support/process.h"
+
+namespace tovmir::test {
+namespace {
+
+ProcessResult Replay(const std::vector<std::string>& args, const std::string& input = "") {
+  std::vector<std::string> argv = {TOVMIR_TOOL, "replay"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv, input);
+}
+
+const char kInitLine[] =
+    "init level=13 shown=13 hollow=0 hollow_shown=0 net=-1 accum=0 mode=0 codes=0 digits=0 "
+    "receiving=0 start=0 silent=0 redraws=0 status=携帯の電源が入ってません";
+
+TEST(ReplayTool, NetworkNumberFromStandardInput) {
+  const ProcessResult r = Replay({}, "ad 01 02 03 04\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], kInitLine);
+  EXPECT_EQ(lines[1],
+            "byte AD level=13 shown=13 hollow=0 hollow_shown=0 net=-1 accum=0 mode=173 codes=0 "
+            "digits=0 receiving=1 start=0 silent=0 redraws=0 "
+            "status=携帯の電源を入れなおしてください");
+  EXPECT_EQ(lines[5],
+            "byte 04 level=13 shown=13 hollow=0 hollow_shown=0 net=4660 accum=4660 mode=0 codes=0 "
+            "digits=0 receiving=1 start=0 silent=0 redraws=1 "
+            "status=携帯の電源を入れなおしてください");
+  EXPECT_TRUE(r.err.empty());
+}
+
+TEST(ReplayTool, TicksCommentsAndSpellingsOfBytes) {
+  const std::string script =
+      "# a fresh start, then silence\n"
+      "0xA3 c7   # level 7\n"
+      "\tt tick t\n"
+      "T\n";
+  const ProcessResult bad = Replay({}, script);
+  EXPECT_EQ(bad.status, 2);
+  const ProcessResult r = Replay({}, script.substr(0, script.size() - 2) + "tick\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_NE(lines[1].find("byte A3 level=0 "), std::string::npos);
+  EXPECT_NE(lines[1].find(" redraws=1 status=網番号:不明"), std::string::npos);
+  EXPECT_NE(lines[2].find("byte C7 level=7 shown=7 "), std::string::npos);
+  EXPECT_NE(lines[5].find("tick level=7 "), std::string::npos);
+  EXPECT_NE(lines[5].find(" silent=3 redraws=0 "), std::string::npos);
+  EXPECT_NE(lines[6].find("tick level=8 shown=8 "), std::string::npos);
+  EXPECT_NE(lines[6].find(" receiving=0 start=0 silent=255 redraws=1 status=携帯の電源が入ってません"),
+            std::string::npos);
+}
+
+TEST(ReplayTool, BadTokensNameTheLineAndKeepEarlierLines) {
+  for (const char* token : {"zz", "123", "0x1FF", "c", "0x"}) {
+    const ProcessResult r = Replay({}, "c5\n  a3 " + std::string(token) + " c6\n");
+    EXPECT_EQ(r.status, 2) << token;
+    EXPECT_EQ(Lines(r.out).size(), 3u) << token;  // init, c5, a3
+    EXPECT_NE(r.err.find("line 2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("'" + std::string(token) + "'"), std::string::npos) << r.err;
+  }
+}
+
+TEST(ReplayTool, ScriptFileAndRawCapture) {
+  const std::string script = TempFile("script.txt", "a3\nAD 0f 0e 0d 0c\n");
+  const ProcessResult r = Replay({script});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("net=65244"), std::string::npos);
+
+  const std::string capture = TempFile("capture.bin", std::string("\xa3\xc9\x0a\x81", 4));
+  const ProcessResult raw = Replay({"--raw", capture});
+  ASSERT_EQ(raw.status, 0) << raw.err;
+  const auto lines = Lines(raw.out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2].substr(0, 16), "byte C9 level=9 ");
+  EXPECT_EQ(lines[3].substr(0, 8), "byte 0A ");
+  EXPECT_NE(lines[4].find("hollow=1"), std::string::npos);
+}
+
+TEST(ReplayTool, MissingFilesAndBadArguments) {
+  const ProcessResult missing = Replay({"/nonexistent/script"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("/nonexistent/script"), std::string::npos);
+  EXPECT_TRUE(missing.out.empty());
+  EXPECT_EQ(Replay({"--raw", "/nonexistent/capture"}).status, 1);
+  EXPECT_EQ(Replay({"--raw"}).status, 2);
+  EXPECT_EQ(Replay({"a", "b"}).status, 2);
+  EXPECT_EQ(Replay({"--frobnicate"}).status, 2);
+
+  const ProcessResult help = Replay({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--raw FILE"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tovmir::test

@@ -1,0 +1,16 @@
+// tool.h: the subcommands of tovmir-tool and their shared reporting. Each *Main takes the
+// arguments after the subcommand's name and returns the process exit status.
+#pragma once
+
+#include <string>
+
+namespace tovmir {
+
+int ReplayMain(int argc, char** argv);
+
+// Prints "tovmir-tool CMD: MESSAGE" on standard error and returns status.
+int Fail(const std::string& cmd, const std::string& message, int status);
+// Prints the subcommand's help on standard error and returns 2.
+int Usage(const std::string& cmd, const char* help);
+
+}  // namespace tovmir

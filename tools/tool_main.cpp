@@ -1,0 +1,57 @@
+// tovmir-tool: the meter's command-line companion.
+#include <cstring>
+#include <iostream>
+
+#include "tools/tool.h"
+
+namespace tovmir {
+
+int Fail(const std::string& cmd, const std::string& message, int status) {
+  std::cerr << "tovmir-tool " << cmd << ": " << message << '\n';
+  return status;
+}
+
+int Usage(const std::string& cmd, const char* help) {
+  std::cerr << "tovmir-tool " << cmd << ": bad arguments\n" << help;
+  return 2;
+}
+
+}  // namespace tovmir
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*main)(int, char**);
+  const char* summary;
+};
+
+const Command kCommands[] = {
+    {"replay", tovmir::ReplayMain, "feed a script of bytes and ticks through the receiver logic"},
+};
+
+void PrintHelp(std::ostream& out) {
+  out << "usage: tovmir-tool COMMAND [ARGS]\n\n"
+         "The command-line companion of the tovmir reception meter.\n\n";
+  for (const Command& c : kCommands) out << "  " << c.name << "\t" << c.summary << "\n";
+  out << "\n'tovmir-tool COMMAND --help' describes a command.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintHelp(std::cerr);
+    return 2;
+  }
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+      !std::strcmp(argv[1], "help")) {
+    PrintHelp(std::cout);
+    return 0;
+  }
+  for (const Command& c : kCommands)
+    if (!std::strcmp(argv[1], c.name)) return c.main(argc - 2, argv + 2);
+  std::cerr << "tovmir-tool: unknown command '" << argv[1] << "'\n";
+  PrintHelp(std::cerr);
+  return 2;
+}
