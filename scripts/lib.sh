@@ -1,0 +1,34 @@
+# Shared by the project's scripts: package installation and small helpers. Source it.
+
+say() { printf '== %s\n' "$*" >&2; }
+die() { printf 'error: %s\n' "$*" >&2; exit 1; }
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"
+  elif command -v sudo >/dev/null; then sudo "$@"
+  else die "installing packages needs root: run this as root (or install sudo)"
+  fi
+}
+
+# ensure_packages PKG...: installs those of the Debian packages that are missing. Names
+# ending in :i386 make sure the i386 architecture is enabled first.
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' \
+      || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  say "installing ${missing[*]}"
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386$' \
+     && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+  fi
+  as_root apt-get update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    "${missing[@]}"
+}
+
+# What building and testing on Linux needs.
+HOST_PACKAGES=(ca-certificates build-essential cmake pkg-config git googletest libgtest-dev
+               clang libclang-rt-14-dev)
