@@ -31,4 +31,4 @@ ensure_packages() {
 
 # What building and testing on Linux needs.
 HOST_PACKAGES=(ca-certificates build-essential cmake pkg-config git googletest libgtest-dev
-               clang libclang-rt-14-dev)
+               clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-ipafont-gothic)

@@ -7,9 +7,13 @@
 namespace tovmir {
 
 int ReplayMain(int argc, char** argv);
+int FigureMain(int argc, char** argv);
 
 // Prints "tovmir-tool CMD: MESSAGE" on standard error and returns status.
 int Fail(const std::string& cmd, const std::string& message, int status);
+// A whole decimal number within int, with an optional minus sign.
+bool ParseInt(const std::string& text, int& out);
+
 // Prints the subcommand's help on standard error and returns 2.
 int Usage(const std::string& cmd, const char* help);
 

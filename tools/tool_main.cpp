@@ -1,4 +1,5 @@
 // tovmir-tool: the meter's command-line companion.
+#include <climits>
 #include <cstring>
 #include <iostream>
 
@@ -9,6 +10,21 @@ namespace tovmir {
 int Fail(const std::string& cmd, const std::string& message, int status) {
   std::cerr << "tovmir-tool " << cmd << ": " << message << '\n';
   return status;
+}
+
+bool ParseInt(const std::string& text, int& out) {
+  if (text.empty() || text.size() > 11) return false;
+  size_t i = text[0] == '-' ? 1 : 0;
+  if (i == text.size()) return false;
+  long long v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  if (text[0] == '-') v = -v;
+  if (v < INT_MIN || v > INT_MAX) return false;
+  out = static_cast<int>(v);
+  return true;
 }
 
 int Usage(const std::string& cmd, const char* help) {
@@ -28,6 +44,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"replay", tovmir::ReplayMain, "feed a script of bytes and ticks through the receiver logic"},
+    {"figure", tovmir::FigureMain, "the meter figure's drawing calls, and a PNG of the window"},
 };
 
 void PrintHelp(std::ostream& out) {

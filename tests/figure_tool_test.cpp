@@ -1,0 +1,141 @@
+// tovmir-tool figure: the call listing, its argument checks, and pixels of the PNG it writes.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "tests/support/process.h"
+
+namespace tovmir::test {
+namespace {
+
+ProcessResult Figure(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {TOVMIR_TOOL, "figure"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv);
+}
+
+TEST(FigureTool, ListsTheCallsInPaintOrder) {
+  const ProcessResult r = Figure({"400", "180", "13", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 19u);
+  EXPECT_EQ(lines[0], "polygon black 10,10 160,10 90,90 90,170 80,170 80,90");
+  EXPECT_EQ(lines[1], "polygon cutout 33,20 80,20 80,74");
+  EXPECT_EQ(lines[2], "polygon cutout 136,20 90,20 90,74");
+  EXPECT_EQ(lines[3], "rect black 100,160,110,170");
+  EXPECT_EQ(lines[15], "rect black 340,40,350,170");
+  EXPECT_EQ(lines[16], "rect face 360,30,370,170");
+  EXPECT_EQ(lines[17], "rect face 380,20,390,170");
+  EXPECT_EQ(lines[18], "text 5,180,400,198");
+
+  const auto hollow = Lines(Figure({"100", "10", "0", "1"}).out);
+  ASSERT_EQ(hollow.size(), 17u);  // no room for the cut-outs
+  EXPECT_EQ(hollow[0].substr(0, 13), "polygon face ");
+}
+
+TEST(FigureTool, RejectsBadArguments) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"400", "180", "13"},
+      {"400", "180", "13", "0", "9"},
+      {"4OO", "180", "13", "0"},
+      {"-1", "180", "13", "0"},
+      {"400", "0", "13", "0"},
+      {"32768", "180", "13", "0"},
+      {"400", "32768", "13", "0"},
+      {"400", "180", "16", "0"},
+      {"400", "180", "-1", "0"},
+      {"400", "180", "13", "2"},
+      {"400", "180", "13", "0", "--png"},
+      {"99999999999", "180", "13", "0"},
+      {"400", "180", "13", "0", "--status", "\xF0\x9F\x93\xB6"},
+      {"400", "180", "13", "0", "--png", "/nonexistent/dir/meter.png"},
+      {"0", "180", "13", "0", "--png", "/tmp/never-written.png"},
+  };
+  for (const auto& args : bad) {
+    const ProcessResult r = Figure(args);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(r.status, 2) << joined;
+    EXPECT_FALSE(r.err.empty()) << joined;
+  }
+  EXPECT_NE(Figure({"0", "180", "13", "0", "--png", "/tmp/x.png"}).err.find("width 0"),
+            std::string::npos);
+  EXPECT_EQ(Figure({"0", "1", "0", "0"}).status, 0) << "a listing is fine at width 0";
+}
+
+class Png {
+ public:
+  explicit Png(const std::string& path)
+      : s_(cairo_image_surface_create_from_png(path.c_str()), cairo_surface_destroy) {}
+  bool ok() const { return cairo_surface_status(s_.get()) == CAIRO_STATUS_SUCCESS; }
+  int width() const { return cairo_image_surface_get_width(s_.get()); }
+  int height() const { return cairo_image_surface_get_height(s_.get()); }
+  // 0x00RRGGBB
+  unsigned At(int x, int y) const {
+    const unsigned char* row =
+        cairo_image_surface_get_data(s_.get()) + y * cairo_image_surface_get_stride(s_.get());
+    return reinterpret_cast<const std::uint32_t*>(row)[x] & 0xFFFFFF;
+  }
+
+ private:
+  std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> s_;
+};
+
+constexpr unsigned kBlack = 0x000000, kFace = 0xC0C0C0;
+
+std::string RenderPng(const std::string& name, const std::vector<std::string>& args) {
+  const std::string path = TempFile(name, "");
+  std::vector<std::string> all = args;
+  all.push_back("--png");
+  all.push_back(path);
+  const ProcessResult r = Figure(all);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return path;
+}
+
+TEST(FigureTool, PngShowsTheMeterAsTheWindowWould) {
+  const std::string path = RenderPng("filled.png", {"400", "180", "13", "0"});
+  Png png(path);
+  ASSERT_TRUE(png.ok());
+  EXPECT_EQ(png.width(), 400);
+  EXPECT_EQ(png.height(), 200);
+
+  EXPECT_EQ(png.At(2, 2), kFace) << "background";
+  EXPECT_EQ(png.At(50, 15), kBlack) << "the funnel's top bar";
+  EXPECT_EQ(png.At(85, 50), kBlack) << "the mast between the cut-outs";
+  EXPECT_EQ(png.At(64, 38), kFace) << "inside the left cut-out";
+  EXPECT_EQ(png.At(105, 38), kFace) << "inside the right cut-out";
+  EXPECT_EQ(png.At(85, 150), kBlack) << "the mast below the funnel";
+
+  EXPECT_EQ(png.At(105, 165), kBlack) << "bar 0 is filled";
+  EXPECT_EQ(png.At(345, 100), kBlack) << "bar 12 is filled";
+  EXPECT_EQ(png.At(365, 100), kFace) << "bar 13 is empty";
+  for (auto [x, y] : {std::pair{380, 100}, {389, 100}, {385, 20}, {385, 169}})
+    EXPECT_EQ(png.At(x, y), kBlack) << "outline of the empty bar 14 at " << x << "," << y;
+  EXPECT_EQ(png.At(390, 100), kFace) << "right of bar 14 (its right edge is exclusive)";
+  EXPECT_EQ(png.At(385, 170), kFace) << "below the bars";
+
+  int dark = 0;
+  for (int y = 180; y < 198; ++y)
+    for (int x = 5; x < 200; ++x) dark += (png.At(x, y) & 0xFF) < 0x60;
+  EXPECT_GT(dark, 100) << "the status text is drawn";
+  unlink(path.c_str());
+}
+
+TEST(FigureTool, PngOfAHollowAntenna) {
+  const std::string path = RenderPng("hollow.png", {"400", "180", "0", "1", "--status", "網番号:1234"});
+  Png png(path);
+  ASSERT_TRUE(png.ok());
+  EXPECT_EQ(png.At(85, 150), kFace) << "inside the hollow mast";
+  EXPECT_EQ(png.At(80, 150), kBlack) << "its left outline";
+  EXPECT_EQ(png.At(90, 150), kBlack) << "its right outline, through the vertices' pixels";
+  EXPECT_EQ(png.At(105, 165), kFace) << "level 0: bar 0 empty";
+  EXPECT_EQ(png.At(100, 165), kBlack) << "but outlined";
+  unlink(path.c_str());
+}
+
+}  // namespace
+}  // namespace tovmir::test

@@ -1,0 +1,103 @@
+// tovmir-tool figure: the meter figure's drawing calls for a window size and state, and
+// optionally the client area as a PNG.
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "meter/figure.h"
+#include "platform/text.h"
+#include "receiver/receiver.h"
+#include "tools/figure_png.h"
+#include "tools/tool.h"
+
+namespace tovmir {
+namespace {
+
+const char kFigureHelp[] =
+    "usage: tovmir-tool figure W H LEVEL HOLLOW [--status TEXT] [--png FILE]\n"
+    "\n"
+    "Prints the meter's drawing calls, in paint order, for a client width W (0-32767),\n"
+    "a meter height H (1-32767; the window's client height minus 20), a level (0-15) and\n"
+    "the antenna flag HOLLOW (0 filled, 1 hollow), one per line:\n"
+    "  polygon BRUSH x,y x,y ...\n"
+    "  rect BRUSH left,top,right,bottom\n"
+    "  text left,top,right,bottom\n"
+    "BRUSH is black, face (hollow antenna, empty bars) or cutout (the antenna's cut-outs).\n"
+    "\n"
+    "--status TEXT  the status line (UTF-8); by default that of a freshly opened window\n"
+    "--png FILE     also write the client area, W x (H + 20) pixels, as the window shows it\n"
+    "\n"
+    "Exit status: 0 done; 2 bad arguments or the PNG could not be written.\n";
+
+const char* BrushName(Brush b) {
+  switch (b) {
+    case Brush::kBlack: return "black";
+    case Brush::kFace: return "face";
+    case Brush::kCutout: return "cutout";
+  }
+  return "?";
+}
+
+class ListingSurface : public FigureSurface {
+ public:
+  void Polygon(Brush brush, const Point* p, int n) override {
+    std::cout << "polygon " << BrushName(brush);
+    for (int i = 0; i < n; ++i) std::cout << ' ' << p[i].x << ',' << p[i].y;
+    std::cout << '\n';
+  }
+  void Rectangle(Brush brush, const Rect& r) override {
+    std::cout << "rect " << BrushName(brush) << ' ' << Coords(r) << '\n';
+  }
+  void Text(const Rect& r, std::string_view) override { std::cout << "text " << Coords(r) << '\n'; }
+
+ private:
+  static std::string Coords(const Rect& r) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%d,%d,%d,%d", r.left, r.top, r.right, r.bottom);
+    return buf;
+  }
+};
+
+}  // namespace
+
+int FigureMain(int argc, char** argv) {
+  std::string png, status_utf8;
+  bool have_status = false;
+  int numbers[4];
+  int count = 0;
+  for (int i = 0; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kFigureHelp;
+      return 0;
+    }
+    if ((a == "--png" || a == "--status") && i + 1 < argc) {
+      (a == "--png" ? png : status_utf8) = argv[++i];
+      have_status |= a == "--status";
+      continue;
+    }
+    if (count == 4 || !ParseInt(a, numbers[count]))
+      return Usage("figure", kFigureHelp);
+    ++count;
+  }
+  const int W = numbers[0], H = numbers[1], level = numbers[2], hollow = numbers[3];
+  if (count != 4 || W < 0 || W > kMaxExtent || H < 1 || H > kMaxExtent || level < 0 ||
+      level > kBarCount || (hollow != 0 && hollow != 1))
+    return Usage("figure", kFigureHelp);
+
+  std::string status = kTextPowerOff;  // what a freshly opened window shows
+  if (have_status && !Cp932FromUtf8(status_utf8, status))
+    return Fail("figure", "the status text is not UTF-8 that code page 932 can hold", 2);
+
+  ListingSurface listing;
+  PaintFigure(ComputeFigure(W, H, level, hollow == 1), status, listing);
+  std::cout.flush();
+
+  if (!png.empty()) {
+    const std::string error = WriteMeterPng(png, W, H, level, hollow == 1, status);
+    if (!error.empty()) return Fail("figure", error, 2);
+  }
+  return 0;
+}
+
+}  // namespace tovmir

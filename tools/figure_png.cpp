@@ -1,0 +1,113 @@
+#include "tools/figure_png.h"
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <memory>
+
+#include "meter/figure.h"
+#include "platform/text.h"
+
+namespace tovmir {
+namespace {
+
+// Japanese faces first; 12 px is a 9-point dialog font at 96 dpi.
+constexpr char kFont[] = "IPAPGothic,IPAGothic,Noto Sans CJK JP,Sans";
+constexpr int kFontPixels = 12;
+
+class CairoSurface : public FigureSurface {
+ public:
+  explicit CairoSurface(cairo_t* cr) : cr_(cr) {
+    cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
+    cairo_set_line_width(cr_, 1.0);
+    cairo_set_line_join(cr_, CAIRO_LINE_JOIN_MITER);
+    cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
+  }
+
+  void Polygon(Brush brush, const Point* p, int n) override {
+    // Through pixel centres, so that the one-pixel outline covers the vertices' pixels.
+    for (int i = 0; i < n; ++i) cairo_line_to(cr_, p[i].x + 0.5, p[i].y + 0.5);
+    cairo_close_path(cr_);
+    SetColour(brush);
+    cairo_fill_preserve(cr_);
+    SetColour(Brush::kBlack);
+    cairo_stroke(cr_);
+  }
+
+  void Rectangle(Brush brush, const Rect& r) override {
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return;  // GDI draws nothing for an empty box
+    // The outline lies inside the box; a box three pixels or less across is all outline.
+    const bool solid = w <= 2 || h <= 2;
+    SetColour(solid ? Brush::kBlack : brush);
+    cairo_rectangle(cr_, r.left, r.top, w, h);
+    cairo_fill(cr_);
+    if (solid) return;
+    SetColour(Brush::kBlack);
+    cairo_rectangle(cr_, r.left + 0.5, r.top + 0.5, w - 1, h - 1);
+    cairo_stroke(cr_);
+  }
+
+  void Text(const Rect& r, std::string_view cp932) override {
+    const std::string utf8 = Utf8FromCp932(cp932);
+    PangoLayout* layout = pango_cairo_create_layout(cr_);
+    PangoFontDescription* font = pango_font_description_from_string(kFont);
+    pango_font_description_set_absolute_size(font, kFontPixels * PANGO_SCALE);
+    pango_layout_set_font_description(layout, font);
+    pango_font_description_free(font);
+    pango_layout_set_single_paragraph_mode(layout, TRUE);
+    pango_layout_set_text(layout, utf8.data(), static_cast<int>(utf8.size()));
+    int w = 0, h = 0;
+    pango_layout_get_pixel_size(layout, &w, &h);
+    const int top = r.bottom - h;  // bottom-aligned, not clipped
+    SetColour(Brush::kFace);
+    cairo_rectangle(cr_, r.left, top, w, h);
+    cairo_fill(cr_);
+    SetColour(Brush::kBlack);
+    cairo_move_to(cr_, r.left, top);
+    pango_cairo_show_layout(cr_, layout);
+    g_object_unref(layout);
+  }
+
+ private:
+  void SetColour(Brush b) {
+    if (b == Brush::kBlack)
+      cairo_set_source_rgb(cr_, 0, 0, 0);
+    else
+      cairo_set_source_rgb(cr_, kFaceRed / 255.0, kFaceGreen / 255.0, kFaceBlue / 255.0);
+  }
+  cairo_t* cr_;
+};
+
+}  // namespace
+
+std::string WriteMeterPng(const std::string& path, int width, int meter_height, int level,
+                          bool hollow, std::string_view status_cp932) {
+  const int client_height = meter_height + kStatusBand;
+  if (width < 1) return "a window of width 0 has no image to write";
+  if (width > kMaxPngSide || client_height > kMaxPngSide)
+    return "an image of " + std::to_string(width) + " x " + std::to_string(client_height) +
+           " pixels is larger than PNG output allows (" + std::to_string(kMaxPngSide) +
+           " a side)";
+
+  std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, client_height),
+      cairo_surface_destroy);
+  if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS)
+    return std::string("cannot make the image: ") +
+           cairo_status_to_string(cairo_surface_status(image.get()));
+  cairo_t* cr = cairo_create(image.get());
+  // The erased dialog background.
+  cairo_set_source_rgb(cr, kFaceRed / 255.0, kFaceGreen / 255.0, kFaceBlue / 255.0);
+  cairo_paint(cr);
+  CairoSurface surface(cr);
+  PaintFigure(ComputeFigure(width, meter_height, level, hollow), status_cp932, surface);
+  cairo_destroy(cr);
+
+  const cairo_status_t st = cairo_surface_write_to_png(image.get(), path.c_str());
+  if (st != CAIRO_STATUS_SUCCESS)
+    return "cannot write '" + path + "': " + cairo_status_to_string(st);
+  return {};
+}
+
+}  // namespace tovmir

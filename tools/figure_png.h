@@ -1,0 +1,23 @@
+// figure_png.h: the meter window's client area drawn on Linux with cairo and Pango, the way
+// the Windows GDI draws it: one-pixel black outlines, GDI's rectangle convention, crisp
+// pixel edges, the status line on an opaque button-face background. Single-threaded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tovmir {
+
+// The button face of the classic Windows look, also the icon's background.
+inline constexpr std::uint8_t kFaceRed = 192, kFaceGreen = 192, kFaceBlue = 192;
+
+// Largest image side a PNG is written for (cairo's limit for image surfaces).
+inline constexpr int kMaxPngSide = 32767;
+
+// Renders a client area W x (H + 20) (background, figure, status line) and writes it as PNG.
+// Returns an empty string on success, otherwise what went wrong.
+std::string WriteMeterPng(const std::string& path, int width, int meter_height, int level,
+                          bool hollow, std::string_view status_cp932);
+
+}  // namespace tovmir
