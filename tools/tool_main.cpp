@@ -45,6 +45,7 @@ struct Command {
 const Command kCommands[] = {
     {"replay", tovmir::ReplayMain, "feed a script of bytes and ticks through the receiver logic"},
     {"figure", tovmir::FigureMain, "the meter figure's drawing calls, and a PNG of the window"},
+    {"monitor", tovmir::MonitorMain, "listen to a handset on a serial port and print the meter"},
 };
 
 void PrintHelp(std::ostream& out) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -83,6 +84,81 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   }
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
+}
+
+Child::Child(const std::vector<std::string>& argv) {
+  int out[2], err[2];
+  Check(pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0, "pipe");
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const int rc = posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(out[1]);
+  close(err[1]);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+  out_ = out[0];
+  err_ = err[0];
+}
+
+Child::~Child() {
+  if (status_ < 0 && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    Wait(5000);
+  }
+  close(out_);
+  close(err_);
+}
+
+bool Child::ReadLine(std::string& line, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const size_t nl = buffer_.find('\n');
+    if (nl != std::string::npos) {
+      line = buffer_.substr(0, nl);
+      buffer_.erase(0, nl + 1);
+      return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p = {out_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) return false;
+    buffer_.append(buf, static_cast<size_t>(n));
+  }
+}
+
+void Child::Signal(int sig) { kill(pid_, sig); }
+
+int Child::Wait(int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (status_ < 0) {
+    int status = 0;
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    usleep(1000);  // no child-exit descriptor to wait on; poll the status
+  }
+  return status_;
+}
+
+std::string Child::Errors() {
+  std::string all;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(err_, buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
+  return all;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -1,0 +1,136 @@
+// Serial ports on POSIX: an exclusive, raw tty, read through poll() so that a wake pipe can
+// end a blocked read (closing the fd from another thread would not).
+#include "platform/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/os_error.h"
+
+namespace tovmir {
+
+struct SerialPort {
+  int fd = -1;
+  int wake[2] = {-1, -1};  // written once by PortStop
+  termios original{};      // as opened, put back on close
+  termios staged{};
+  bool have_original = false;
+};
+
+PortHandle const kPortOpenFailed = reinterpret_cast<PortHandle>(~std::uintptr_t{0});
+
+namespace {
+
+void CloseFds(SerialPort* p) {
+  for (int fd : {p->fd, p->wake[0], p->wake[1]})
+    if (fd >= 0) close(fd);
+}
+
+PortHandle OpenFailed(SerialPort* p, OsError* why, int code) {
+  FailWith(why, code);
+  CloseFds(p);
+  delete p;
+  return kPortOpenFailed;
+}
+
+}  // namespace
+
+PortHandle OpenPort(const char* name, OsError* why) {
+  auto* p = new SerialPort;
+  // Non-blocking, so that a port waiting for carrier cannot hang the open; reads wait in
+  // poll() instead.
+  p->fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (p->fd < 0) return OpenFailed(p, why, errno);
+  if (!isatty(p->fd)) return OpenFailed(p, why, ENOTTY);
+  // flock also keeps out a second opener with root rights, which TIOCEXCL lets through.
+  if (flock(p->fd, LOCK_EX | LOCK_NB) != 0)
+    return OpenFailed(p, why, errno == EWOULDBLOCK ? EBUSY : errno);
+  if (ioctl(p->fd, TIOCEXCL) != 0) return OpenFailed(p, why, errno);
+  if (pipe2(p->wake, O_CLOEXEC | O_NONBLOCK) != 0) return OpenFailed(p, why, errno);
+  return p;
+}
+
+bool PortReadSettings(PortHandle p, OsError* why) {
+  if (tcgetattr(p->fd, &p->staged) != 0) return FailWith(why, errno);
+  if (!p->have_original) p->original = p->staged;
+  p->have_original = true;
+  return true;
+}
+
+void PortStageProtocolSettings(PortHandle p) {
+  termios& t = p->staged;
+  // Binary-clean input: no line editing, echo, signals, translations or software flow
+  // control, which would eat or alter the handset's bytes.
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, B600);
+  cfsetospeed(&t, B600);
+}
+
+bool PortWriteSettings(PortHandle p, OsError* why) {
+  if (tcsetattr(p->fd, TCSANOW, &p->staged) != 0) return FailWith(why, errno);
+  return true;
+}
+
+ReadResult PortReadByte(PortHandle p, std::uint8_t* out, OsError* why) {
+  for (;;) {
+    pollfd fds[2] = {{p->fd, POLLIN, 0}, {p->wake[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      FailWith(why, errno);
+      return ReadResult::kFailed;
+    }
+    if (fds[1].revents) return ReadResult::kStopped;
+    if (fds[0].revents & POLLNVAL) {
+      FailWith(why, EBADF);
+      return ReadResult::kFailed;
+    }
+    const ssize_t n = read(p->fd, out, 1);
+    if (n == 1) return ReadResult::kByte;
+    if (n == 0) {  // end of file: the other side hung up
+      FailWith(why, EIO);
+      return ReadResult::kFailed;
+    }
+    if (errno == EINTR || errno == EAGAIN) {
+      // poll() said readable but nothing came; a hang-up without data is a failure.
+      if (fds[0].revents & (POLLHUP | POLLERR)) {
+        FailWith(why, EIO);
+        return ReadResult::kFailed;
+      }
+      return ReadResult::kNothing;
+    }
+    FailWith(why, errno);
+    return ReadResult::kFailed;
+  }
+}
+
+bool PortIdle(PortHandle p, int ms) {
+  pollfd w = {p->wake[0], POLLIN, 0};
+  return poll(&w, 1, ms) > 0;
+}
+
+void PortStop(PortHandle p) {
+  const char c = 0;
+  // Non-blocking: a second stop may find the pipe full, and one byte is all it takes.
+  const ssize_t ignored = write(p->wake[1], &c, 1);
+  (void)ignored;
+}
+
+void ClosePort(PortHandle p) {
+  if (p->have_original) tcsetattr(p->fd, TCSANOW, &p->original);
+  CloseFds(p);
+  delete p;
+}
+
+}  // namespace tovmir

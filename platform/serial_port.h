@@ -1,0 +1,53 @@
+// serial_port.h: the OS's serial ports, opened exclusively by name and read one byte at a
+// time.
+//
+// Settings are staged: PortReadSettings loads the port's current line settings,
+// PortStageProtocolSettings changes what the handset's line needs (600 baud, 8 data bits,
+// no parity, one stop bit, binary), PortWriteSettings applies them. Nothing is ever written
+// to the line itself.
+//
+// Threads: open, settings and ClosePort on the owner's thread; PortReadByte and PortIdle on
+// the reader thread only; PortStop from any thread, to wake a reader blocked in a read.
+// Errors are captured at the failing call, before any clean-up can overwrite them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tovmir {
+
+struct SerialPort;  // one per OS, in platform/<os>/serial_port.cpp
+using PortHandle = SerialPort*;
+
+// What OpenPort returns when the port could not be opened (not a valid handle, not empty).
+extern PortHandle const kPortOpenFailed;
+
+struct OsError {
+  int code = 0;      // GetLastError() or errno
+  std::string text;  // the OS's description of it, in the system's language
+};
+
+PortHandle OpenPort(const char* name, OsError* why);
+bool PortReadSettings(PortHandle port, OsError* why);
+void PortStageProtocolSettings(PortHandle port);
+bool PortWriteSettings(PortHandle port, OsError* why);
+
+enum class ReadResult {
+  kByte,     // *out holds the byte read
+  kNothing,  // the read ended without a byte (time-outs left on the port by someone else)
+  kStopped,  // PortStop was called
+  kFailed,   // the port is gone (adapter unplugged) or broken; *why says how
+};
+ReadResult PortReadByte(PortHandle port, std::uint8_t* out, OsError* why);
+
+// Waits up to ms milliseconds; returns true at once, or as soon as, PortStop is called.
+bool PortIdle(PortHandle port, int ms);
+
+// Stops the port for good: a blocked read, and every later one, returns kStopped.
+void PortStop(PortHandle port);
+
+// Puts back the settings the port had when it was opened, where the OS keeps them beyond
+// the close, and closes it.
+void ClosePort(PortHandle port);
+
+}  // namespace tovmir
