@@ -13,6 +13,10 @@ namespace tovmir {
 std::u16string Utf16FromCp932(std::string_view cp932);
 std::string Utf8FromCp932(std::string_view cp932);
 
+// Windows' own texts (resources, the command line) into the program's code page. Characters
+// code page 932 cannot hold become a substitute character.
+std::string Cp932FromUtf16(std::u16string_view utf16);
+
 // The reverse, for texts typed by a user (tool arguments). Returns false when the text is
 // not valid UTF-8 or has a character code page 932 cannot hold.
 bool Cp932FromUtf8(std::string_view utf8, std::string& cp932);

@@ -31,6 +31,16 @@ TEST(Text, ProgramTextsConvertToUtf8AndBack) {
   }
 }
 
+TEST(Text, WindowsTextsConvertToTheProgramsCodePage) {
+  EXPECT_EQ(Cp932FromUtf16(u"ﾊﾞｰｼﾞｮﾝ情報(tovmir) (&A)..."),
+            "\xca\xde\xb0\xbc\xde\xae\xdd\x8f\xee\x95\xf1(tovmir) (&A)...");
+  EXPECT_EQ(Cp932FromUtf16(u"COM3"), "COM3");
+  const std::string lossy = Cp932FromUtf16(u"a\u00e9b");  // é has no code page 932 form
+  EXPECT_EQ(lossy.size(), 3u);
+  EXPECT_EQ(lossy.front(), 'a');
+  EXPECT_EQ(lossy.back(), 'b');
+}
+
 TEST(Text, ProgramTextsConvertToUtf16) {
   EXPECT_EQ(Utf16FromCp932(kTextPowerOff), u"携帯の電源が入ってません");
   EXPECT_EQ(Utf16FromCp932(kTextRestart), u"携帯の電源を入れなおしてください");

@@ -8,10 +8,10 @@
 namespace tovmir {
 namespace {
 
-// Converts in, replacing each undecodable input byte by `replacement` (already in the
-// target encoding) when one is given, failing otherwise.
+// Converts in, replacing each input unit (of `unit` bytes) that cannot be converted by
+// `replacement` (already in the target encoding) when one is given, failing otherwise.
 bool Convert(const char* to, const char* from, std::string_view in, std::string& out,
-             std::string_view replacement) {
+             std::string_view replacement, size_t unit = 1) {
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   out.clear();
@@ -29,9 +29,10 @@ bool Convert(const char* to, const char* from, std::string_view in, std::string&
       ok = false;
       break;
     }
-    out.append(replacement);  // skip the byte that cannot be decoded, or a cut-off tail
-    ++src;
-    --left;
+    out.append(replacement);  // skip what cannot be converted, or a cut-off tail
+    const size_t skip = left < unit ? left : unit;
+    src += skip;
+    left -= skip;
   }
   char* dst = buf;  // flush any shift state
   size_t room = sizeof buf;
@@ -57,6 +58,17 @@ std::u16string Utf16FromCp932(std::string_view cp932) {
 std::string Utf8FromCp932(std::string_view cp932) {
   std::string out;
   Convert("UTF-8", "CP932", cp932, out, "\xEF\xBF\xBD");
+  return out;
+}
+
+std::string Cp932FromUtf16(std::u16string_view utf16) {
+  std::string bytes;
+  for (char16_t c : utf16) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  std::string out;
+  Convert("CP932", "UTF-16LE", bytes, out, "?", 2);
   return out;
 }
 

@@ -52,6 +52,11 @@ std::string Utf8FromCp932(std::string_view cp932) {
   return Narrow(CP_UTF8, Wide(kCp932, 0, cp932, &ok), &ok);
 }
 
+std::string Cp932FromUtf16(std::u16string_view utf16) {
+  bool ok;
+  return Narrow(kCp932, std::wstring(utf16.begin(), utf16.end()), &ok);
+}
+
 bool Cp932FromUtf8(std::string_view utf8, std::string& cp932) {
   bool ok;
   const std::wstring w = Wide(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, &ok);

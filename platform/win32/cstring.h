@@ -1,0 +1,46 @@
+// cstring.h: CString, the program's text in code page 932, converted to UTF-16 wherever
+// it meets Windows so that it reads right whatever the system's ANSI code page is.
+// A plain value; use it from one thread at a time.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace tovmir {
+
+class CString {
+ public:
+  CString() = default;
+  CString(const char* cp932) : s_(cp932 ? cp932 : "") {}
+  CString(std::string cp932) : s_(std::move(cp932)) {}
+
+  // The string `id` of the program's string table (stored as UTF-16), in code page 932.
+  // FALSE, and the string empty, when there is none.
+  BOOL LoadString(UINT id);
+
+  CString& operator=(const char* cp932) {
+    s_ = cp932 ? cp932 : "";
+    return *this;
+  }
+  CString& operator+=(const CString& o) {
+    s_ += o.s_;
+    return *this;
+  }
+  friend CString operator+(CString a, const CString& b) { return a += b; }
+
+  operator const char*() const { return s_.c_str(); }
+  bool IsEmpty() const { return s_.empty(); }
+  int GetLength() const { return static_cast<int>(s_.size()); }
+  const std::string& str() const { return s_; }
+  // For the W functions of Windows.
+  std::wstring Wide() const;
+
+ private:
+  std::string s_;
+};
+
+// Code page 932 to UTF-16, for a W call.
+std::wstring WideFrom(const char* cp932);
+
+}  // namespace tovmir
