@@ -1,0 +1,23 @@
+// meter_app.h: the application object. It keeps the parsed command line for the meter
+// window, which takes the port name from it, and runs that window modally.
+#pragma once
+
+#include "platform/win32/app.h"
+
+namespace tovmir {
+
+class CMeterApp : public CWinApp {
+ public:
+  CMeterApp() : CWinApp(nullptr) {}
+  ~CMeterApp() override = default;
+
+  BOOL InitInstance() override;
+
+  CCommandLineInfo m_cmdInfo;
+
+  DECLARE_MESSAGE_MAP()
+};
+
+extern CMeterApp theApp;
+
+}  // namespace tovmir

@@ -1,0 +1,174 @@
+// make_icon: writes the program's icon (res/tovmir.ico): the meter's own antenna beside
+// three bars of rising height, black on light grey, at 32 x 32 and 16 x 16 in 16 colours,
+// with no transparent pixels.
+//   make_icon OUTPUT.ico
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "meter/figure.h"
+
+namespace tovmir {
+namespace {
+
+constexpr std::uint8_t kBlack = 0, kGrey = 7;  // indices in the standard 16-colour palette
+
+const std::uint8_t kPalette[16][3] = {
+    {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+    {0, 0, 128},   {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+    {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+};
+
+class Canvas {
+ public:
+  explicit Canvas(int size) : size_(size), px_(size * size, kGrey) {}
+  int size() const { return size_; }
+  std::uint8_t at(int x, int y) const { return px_[y * size_ + x]; }
+
+  void Set(int x, int y, std::uint8_t c) {
+    if (x >= 0 && y >= 0 && x < size_ && y < size_) px_[y * size_ + x] = c;
+  }
+  // Filled like GDI's Polygon: interior by pixel centres, then the one-pixel outline.
+  void Polygon(const Point* p, int n, std::uint8_t fill) {
+    for (int y = 0; y < size_; ++y)
+      for (int x = 0; x < size_; ++x)
+        if (Inside(p, n, x + 0.5, y + 0.5)) Set(x, y, fill);
+    for (int i = 0; i < n; ++i) Line(p[i], p[(i + 1) % n]);
+  }
+  void Fill(const Rect& r, std::uint8_t c) {
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = r.left; x < r.right; ++x) Set(x, y, c);
+  }
+
+ private:
+  static bool Inside(const Point* p, int n, double x, double y) {
+    bool in = false;
+    for (int i = 0, j = n - 1; i < n; j = i++) {
+      if ((p[i].y > y) != (p[j].y > y) &&
+          x < (p[j].x - p[i].x) * (y - p[i].y) / double(p[j].y - p[i].y) + p[i].x)
+        in = !in;
+    }
+    return in;
+  }
+  void Line(Point a, Point b) {
+    const int dx = std::abs(b.x - a.x), dy = -std::abs(b.y - a.y);
+    const int sx = a.x < b.x ? 1 : -1, sy = a.y < b.y ? 1 : -1;
+    for (int err = dx + dy;;) {
+      Set(a.x, a.y, kBlack);
+      if (a.x == b.x && a.y == b.y) break;
+      const int e2 = 2 * err;
+      if (e2 >= dy) err += dy, a.x += sx;
+      if (e2 <= dx) err += dx, a.y += sy;
+    }
+  }
+  int size_;
+  std::vector<std::uint8_t> px_;
+};
+
+// The antenna as the meter draws it for a window 1.5 icons wide, so that it takes the left
+// three fifths; three bars rise on the right, standing on the mast's foot.
+Canvas Draw(int s) {
+  Canvas c(s);
+  const MeterFigure f = ComputeFigure(s * 3 / 2, s + 1, 0, false);
+  c.Polygon(f.antenna, 6, kBlack);
+  if (f.cutouts && s >= 32) {  // at 16 pixels the cut-outs would be specks
+    c.Polygon(f.left_cutout, 3, kGrey);
+    c.Polygon(f.right_cutout, 3, kGrey);
+  }
+  const int foot = f.antenna[3].y + 1, top = f.antenna[0].y;
+  const int width = s / 10 > 1 ? s / 10 : 1, gap = s >= 32 ? 1 : 0;
+  const int right_edge = s - (s >= 32 ? 1 : 0);
+  for (int k = 0; k < 3; ++k) {
+    const int right = right_edge - (2 - k) * (width + 1 + gap);
+    const int height = (foot - top) * (k + 1) / 3;
+    c.Fill({right - width, foot - height, right, foot}, kBlack);
+  }
+  return c;
+}
+
+void Put16(std::vector<std::uint8_t>& out, unsigned v) {
+  out.push_back(v & 0xFF);
+  out.push_back((v >> 8) & 0xFF);
+}
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+// One icon image: a BITMAPINFOHEADER of twice the height, the palette, the 4-bit colour
+// rows bottom-up, then an all-zero AND mask (every pixel opaque).
+std::vector<std::uint8_t> Image(const Canvas& c) {
+  const int s = c.size();
+  const int colour_stride = ((s * 4 + 31) / 32) * 4, mask_stride = ((s + 31) / 32) * 4;
+  std::vector<std::uint8_t> out;
+  Put32(out, 40);
+  Put32(out, s);
+  Put32(out, 2 * s);
+  Put16(out, 1);
+  Put16(out, 4);
+  Put32(out, 0);  // BI_RGB
+  Put32(out, (colour_stride + mask_stride) * s);
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, 16);
+  Put32(out, 0);
+  for (const auto& rgb : kPalette) {
+    out.push_back(rgb[2]);
+    out.push_back(rgb[1]);
+    out.push_back(rgb[0]);
+    out.push_back(0);
+  }
+  for (int y = s - 1; y >= 0; --y) {
+    std::vector<std::uint8_t> row(colour_stride, 0);
+    for (int x = 0; x < s; ++x) row[x / 2] |= c.at(x, y) << (x % 2 ? 0 : 4);
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  out.insert(out.end(), static_cast<size_t>(mask_stride * s), 0);
+  return out;
+}
+
+std::vector<std::uint8_t> IconFile() {
+  const std::vector<std::uint8_t> images[2] = {Image(Draw(32)), Image(Draw(16))};
+  const int sizes[2] = {32, 16};
+  std::vector<std::uint8_t> out;
+  Put16(out, 0);
+  Put16(out, 1);  // an icon
+  Put16(out, 2);
+  std::uint32_t offset = 6 + 2 * 16;
+  for (int i = 0; i < 2; ++i) {
+    out.push_back(static_cast<std::uint8_t>(sizes[i]));
+    out.push_back(static_cast<std::uint8_t>(sizes[i]));
+    out.push_back(16);  // colours
+    out.push_back(0);
+    Put16(out, 1);  // planes
+    Put16(out, 4);  // bits per pixel
+    Put32(out, static_cast<std::uint32_t>(images[i].size()));
+    Put32(out, offset);
+    offset += static_cast<std::uint32_t>(images[i].size());
+  }
+  for (const auto& img : images) out.insert(out.end(), img.begin(), img.end());
+  return out;
+}
+
+}  // namespace
+}  // namespace tovmir
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: make_icon OUTPUT.ico\n";
+    return 2;
+  }
+  const std::vector<std::uint8_t> bytes = tovmir::IconFile();
+  std::ofstream out(argv[1], std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    std::cerr << "make_icon: cannot write " << argv[1] << "\n";
+    return 1;
+  }
+  return 0;
+}
