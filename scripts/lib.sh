@@ -32,3 +32,19 @@ ensure_packages() {
 # What building and testing on Linux needs.
 HOST_PACKAGES=(ca-certificates build-essential cmake pkg-config git googletest libgtest-dev
                clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-ipafont-gothic)
+
+# What the Windows build and its tests under Wine need.
+WIN_PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth socat python3 locales
+              fonts-ipafont-gothic fonts-wine imagemagick x11-utils)
+
+# Wine reports code page 932 only under a Japanese locale; make sure it is generated.
+ensure_japanese_locale() {
+  locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && return 0
+  say "generating the ja_JP.UTF-8 locale"
+  if grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    as_root sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+  elif ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  fi
+  as_root locale-gen >/dev/null
+}

@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-ensure_packages "${HOST_PACKAGES[@]}"
+ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}"
+ensure_japanese_locale
 
 jobs=$(nproc)
 build() {  # build PRESET [cmake -D...]
@@ -24,5 +25,7 @@ build host && run_tests host
 build asan && run_tests asan
 build tsan && run_tests tsan
 build fuzz -DTOVMIR_FUZZ_SECONDS="${FUZZ_SECONDS:-30}" && run_tests fuzz
+# The Windows program and its tests under Wine, on COM ports mapped to ptys.
+build win32 && run_tests win32
 
 say "all tests passed"

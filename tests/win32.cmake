@@ -1,0 +1,44 @@
+# Tests of the Windows build, run under Wine by tests/wine/harness.py: the logic again (the
+# Windows run-time library and code page tables), the serial link on COM ports mapped to
+# ptys, and checks of the executable itself.
+# GoogleTest and the tests throw and catch: give them back what the program goes without.
+get_directory_property(options COMPILE_OPTIONS)
+list(REMOVE_ITEM options -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "${options}")
+
+set(TOVMIR_GTEST_SOURCE /usr/src/googletest/googletest CACHE PATH "GoogleTest sources")
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+add_subdirectory(${TOVMIR_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(TOVMIR_HARNESS ${PROJECT_SOURCE_DIR}/tests/wine/harness.py)
+set(TOVMIR_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+
+# A test executable run under Wine, with the COM ports it needs mapped to pty pairs.
+function(tovmir_wine_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PORTS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main)
+  string(JOIN "," ports ${T_PORTS})
+  set(port_args)
+  if(ports)
+    set(port_args --ports ${ports})
+  endif()
+  add_test(NAME ${name}
+           COMMAND ${Python3_EXECUTABLE} ${TOVMIR_HARNESS} --prefix ${TOVMIR_WINEPREFIX}
+                   ${port_args} --timeout 240 -- $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 300)
+endfunction()
+
+tovmir_wine_test(logic_test
+  SOURCES receiver_test.cpp text_test.cpp command_line_test.cpp figure_test.cpp
+  LIBS tovmir_receiver tovmir_meter tovmir_platform)
+tovmir_wine_test(win_link_test
+  SOURCES link/link_test.cpp link/win32/test_line.cpp
+  LIBS tovmir_serial tovmir_receiver tovmir_platform
+  PORTS COM1 COM12)
+
+add_test(NAME exe_imports
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:tovmir>
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/win32/check_imports.cmake)
+set_tests_properties(exe_imports PROPERTIES LABELS exe)

@@ -1,0 +1,437 @@
+#!/usr/bin/env python3
+"""Run Windows programs under Wine with pseudo-terminals standing in for serial ports.
+
+As a command (for CTest):
+
+    harness.py [--prefix DIR] [--ports COM1,COM12] [--desktop WxH] [--use-display]
+               [--timeout SECONDS] -- PROGRAM.exe [ARGS...]
+
+As a module:
+
+    with WineSession(ports=["COM1"]) as s:
+        s.run(["probe.exe", "list"], timeout=10)
+
+See README.md beside this file.
+"""
+
+import argparse
+import ctypes
+import fcntl
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+# Bump when the prefix set-up below changes, so old prefixes are made again.
+PREFIX_SETUP = "tovmir-1"
+
+FONT_REPLACEMENTS = {
+    "ＭＳ Ｐゴシック": "IPAPGothic",
+    "MS UI Gothic": "IPAPGothic",
+    "ＭＳ ゴシック": "IPAGothic",
+}
+
+# Wine accepts COM1..COM255 in HKLM\Software\Wine\Ports.
+MAX_PORT = 255
+
+# Output of Windows programs (and of Wine's reg.exe) is in the ANSI code page.
+ANSI = "cp932"
+
+
+class HarnessError(Exception):
+    pass
+
+
+def note(text):
+    print("harness: " + text, file=sys.stderr, flush=True)
+
+
+def _die_with_parent():
+    # So socat and Xvfb go away even if the harness itself is killed with SIGKILL.
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except Exception:
+        pass
+
+
+def wait_for(condition, timeout=5.0, what="a condition", interval=0.05):
+    """Poll condition() until it returns something true; return that or raise."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise HarnessError("timed out after %g s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def port_number(name):
+    m = re.fullmatch(r"COM([1-9][0-9]*)", name.upper())
+    if not m or int(m.group(1)) > MAX_PORT:
+        raise HarnessError("not a COM port name Wine can map: %r" % name)
+    return int(m.group(1))
+
+
+def win_path(unix_path):
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def _reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+class WineSession:
+    """One Wine prefix, display and set of pty-backed COM ports, held for a `with` block.
+
+    The prefix is locked for the whole session: the port mapping lives in its
+    registry, so two sessions on one prefix must not overlap.
+    """
+
+    def __init__(self, ports=(), prefix=None, desktop=None, use_display=False):
+        self.ports = [p.upper() for p in ports]
+        for p in self.ports:
+            port_number(p)
+        if desktop is not None and not re.fullmatch(r"[0-9]+x[0-9]+", desktop):
+            raise HarnessError("desktop size must be WxH, not %r" % desktop)
+        self.prefix = os.path.abspath(
+            prefix or os.environ.get("TOVMIR_WINEPREFIX") or "wine-prefix")
+        self.desktop = desktop
+        self.use_display = use_display
+        self.display = None
+        self.env = None
+        self.host_ports = {}   # COMn -> device Wine found on this machine by itself
+        self._tmp = None
+        self._lock = None
+        self._xvfb = None
+        self._links = {}       # COMn -> socat Popen
+        self._procs = []
+        self._server_touched = False
+
+    # --- the session -------------------------------------------------------
+
+    def __enter__(self):
+        try:
+            self._tmp = tempfile.mkdtemp(prefix="tovmir-wine-")
+            self._start_display()
+            self._take_lock()
+            self.env = self._make_env()
+            self._ensure_prefix()
+            for p in self.ports:
+                self._start_link(p)
+            self._map_ports()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        """Stop everything the session started. Safe to call more than once."""
+        for p in self._procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        self._procs = []
+        for port in list(self._links):
+            self.unplug(port)
+        if self._server_touched:
+            self._server("-k")
+            self._server("-w")
+            self._server_touched = False
+        if self._xvfb:
+            self._stop(self._xvfb)
+            self._xvfb = None
+        if self._lock:
+            self._lock.close()
+            self._lock = None
+        if self._tmp:
+            shutil.rmtree(self._tmp, ignore_errors=True)
+            self._tmp = None
+
+    # --- for tests -----------------------------------------------------------
+
+    def far(self, port):
+        """Unix path of the far end: what is written here arrives at the port."""
+        return os.path.join(self._tmp, "far-" + port.upper())
+
+    def far_win(self, port):
+        return win_path(self.far(port))
+
+    def near(self, port):
+        """Unix path of the end Wine's COMn is mapped to."""
+        return os.path.join(self._tmp, "near-" + port.upper())
+
+    def link_pid(self, port):
+        return self._links[port.upper()].pid
+
+    def start(self, argv, **popen_args):
+        """Start a Windows program (argv[0] a .exe path); return the Popen of wine."""
+        popen_args.setdefault("env", self.env)
+        p = subprocess.Popen(["wine"] + list(argv), **popen_args)
+        self._procs.append(p)
+        return p
+
+    def run(self, argv, timeout=None, encoding=ANSI, **popen_args):
+        """Run a Windows program to completion; return a CompletedProcess, stdout as text."""
+        # A file, not a pipe: Wine's background processes may inherit the handle and
+        # keep a pipe open long after the program has gone.
+        with tempfile.TemporaryFile() as out:
+            p = self.start(argv, stdout=out, **popen_args)
+            try:
+                p.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                raise
+            out.seek(0)
+            return subprocess.CompletedProcess(p.args, p.returncode,
+                                               out.read().decode(encoding, "replace"))
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, timeout=30)
+
+    def unplug(self, port):
+        """Kill the port's socat: reads on the port then fail, as with a pulled adapter."""
+        link = self._links.pop(port.upper(), None)
+        if link:
+            self._stop(link)
+
+    wait_for = staticmethod(wait_for)
+
+    # --- set-up ----------------------------------------------------------------
+
+    def _start_display(self):
+        if self.use_display:
+            self.display = os.environ.get("DISPLAY")
+            if not self.display:
+                raise HarnessError("--use-display given but DISPLAY is not set")
+            return
+        for n in range(90, 200):
+            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
+                continue
+            xvfb = subprocess.Popen(
+                ["Xvfb", ":%d" % n, "-nolisten", "tcp", "-screen", "0", "1280x1024x24"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                preexec_fn=_die_with_parent)
+            socket = "/tmp/.X11-unix/X%d" % n
+
+            def settled():
+                # Another run may have taken the same number a moment ago: then Xvfb exits.
+                if xvfb.poll() is not None:
+                    return "gone"
+                return os.path.exists(socket) and "up"
+            if wait_for(settled, timeout=15, what="Xvfb :%d to start" % n) == "up":
+                self._xvfb = xvfb
+                self.display = ":%d" % n
+                return
+        raise HarnessError("no free X display number in :90..:199")
+
+    def _take_lock(self):
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        self._lock = open(self.prefix + ".lock", "w")
+        try:
+            fcntl.flock(self._lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            note("waiting for another run to finish with " + self.prefix)
+            fcntl.flock(self._lock, fcntl.LOCK_EX)
+
+    def _make_env(self):
+        env = dict(os.environ)
+        env.update({
+            "WINEPREFIX": self.prefix,
+            "WINEARCH": "win32",
+            "LC_ALL": "ja_JP.UTF-8",
+            "LANG": "ja_JP.UTF-8",
+            "WINEDEBUG": os.environ.get("TOVMIR_WINEDEBUG", "-all"),
+            # No Mono/Gecko install prompts (nothing could be downloaded), no menu entries.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+            "DISPLAY": self.display,
+            "TOVMIR_DISPLAY": self.display,
+        })
+        for p in self.ports:
+            env["TOVMIR_FAR_" + p] = self.far(p)
+            env["TOVMIR_FAR_%s_WIN" % p] = self.far_win(p)
+            env["TOVMIR_NEAR_" + p] = self.near(p)
+        return env
+
+    def _ensure_prefix(self):
+        stamp = os.path.join(self.prefix, ".tovmir-setup")
+        if os.path.exists(self.prefix):
+            self._server_touched = True
+            self._server("-k")      # a server left behind by a killed run
+            self._server("-w")
+            try:
+                with open(stamp) as f:
+                    if f.read().strip() == PREFIX_SETUP:
+                        return
+            except OSError:
+                pass
+            looks_like_prefix = any(os.path.exists(os.path.join(self.prefix, name))
+                                    for name in ("system.reg", "drive_c", "dosdevices"))
+            if os.listdir(self.prefix) and not looks_like_prefix:
+                raise HarnessError("%s exists and is not a Wine prefix; not touching it"
+                                   % self.prefix)
+            shutil.rmtree(self.prefix)
+        note("creating Wine prefix %s (takes about 10 s, once)" % self.prefix)
+        self._server_touched = True
+        self._wine(["wineboot", "-i"], timeout=300)
+        lines = [r"[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]"]
+        lines += ["%s=%s" % (_reg_string(k), _reg_string(v)) for k, v in FONT_REPLACEMENTS.items()]
+        lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\WineDbg]", '"ShowCrashDialog"=dword:00000000']
+        self._import_reg(lines)
+        shown = self._wine(["wine", "reg", "query", r"HKCU\Software\Wine\Fonts\Replacements"])
+        for name in FONT_REPLACEMENTS:
+            if name not in shown:
+                raise HarnessError("font replacement %r did not arrive in the registry" % name)
+        # The registry reaches the disk when the server stops; only then is the prefix done.
+        self._server("-k")
+        self._server("-w")
+        with open(stamp, "w") as f:
+            f.write(PREFIX_SETUP + "\n")
+
+    def _start_link(self, port):
+        far, near = self.far(port), self.near(port)
+        log = open(os.path.join(self._tmp, "socat-%s.log" % port), "w")
+        with log:
+            link = subprocess.Popen(
+                ["socat", "pty,raw,echo=0,link=" + far, "pty,raw,echo=0,link=" + near],
+                stdout=subprocess.DEVNULL, stderr=log, preexec_fn=_die_with_parent)
+        self._links[port] = link
+
+        def ready():
+            if link.poll() is not None:
+                with open(log.name) as f:
+                    raise HarnessError("socat for %s exited (%s): %s"
+                                       % (port, link.returncode, f.read().strip()))
+            return os.path.exists(far) and os.path.exists(near)
+        wait_for(ready, timeout=10, what="socat to make the links for " + port)
+        self.env["TOVMIR_LINK_PID_" + port] = str(link.pid)
+
+    def _map_ports(self):
+        # Every other COM value is deleted, so a port not asked for is not there. (An
+        # empty value is no good: Wine then makes a port that opens.)
+        lines = [r"[HKEY_LOCAL_MACHINE\Software\Wine\Ports]"]
+        for n in range(1, MAX_PORT + 1):
+            port = "COM%d" % n
+            value = _reg_string(self.near(port)) if port in self.ports else "-"
+            lines.append('"%s"=%s' % (port, value))
+        # A virtual desktop through the registry rather than `explorer /desktop=`:
+        # explorer does not hand back the program's exit status.
+        lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\Explorer]"]
+        lines.append('"Desktop"="tovmir"' if self.desktop else '"Desktop"=-')
+        if self.desktop:
+            lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]",
+                      '"tovmir"="%s"' % self.desktop]
+        self._import_reg(lines)
+
+        # Wine makes the ports when its server starts. Links of earlier runs are not
+        # removed by Wine, and a stale dosdevices/comN would still open.
+        self._server("-k")
+        self._server("-w")
+        devices = os.path.join(self.prefix, "dosdevices")
+        for name in os.listdir(devices):
+            if re.fullmatch(r"com[0-9]+", name):
+                os.unlink(os.path.join(devices, name))
+        self._server("-p")      # stays up for the session, so each program starts quickly
+        self._wine(["wine", "reg", "query", r"HKLM\Software\Wine\Ports"])
+        for p in self.ports:
+            link = os.path.join(devices, p.lower())
+            wait_for(lambda: os.path.islink(link) and os.readlink(link) == self.near(p),
+                     timeout=15, what="Wine to map %s" % p)
+        # Wine also hands this machine's own serial devices the lowest free numbers.
+        for name in os.listdir(devices):
+            if re.fullmatch(r"com[0-9]+", name) and name.upper() not in self.ports:
+                self.host_ports[name.upper()] = os.readlink(os.path.join(devices, name))
+        self.env["TOVMIR_HOST_PORTS"] = ",".join(sorted(self.host_ports, key=port_number))
+
+    # --- helpers ---------------------------------------------------------------
+
+    def _import_reg(self, lines):
+        path = os.path.join(self._tmp, "settings.reg")
+        text = "Windows Registry Editor Version 5.00\n\n" + "\n".join(lines) + "\n"
+        with open(path, "w", encoding="utf-16", newline="\r\n") as f:
+            f.write(text)
+        self._wine(["wine", "regedit", "/S", win_path(path)])
+
+    def _wine(self, argv, timeout=120):
+        # Files, not pipes, for the same reason as in run().
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            p = subprocess.Popen(argv, env=self.env, stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=err)
+            try:
+                p.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                raise HarnessError("%s did not finish within %g s" % (" ".join(argv), timeout))
+            out.seek(0)
+            err.seek(0)
+            if p.returncode != 0:
+                raise HarnessError("%s failed (%d): %s" % (" ".join(argv), p.returncode,
+                                                           err.read().decode(ANSI, "replace").strip()))
+            return out.read().decode(ANSI, "replace")
+
+    def _server(self, flag):
+        # -k and -w fail harmlessly when no server runs. No pipes: the server started
+        # by -p would hold them open.
+        subprocess.run(["wineserver", flag], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    @staticmethod
+    def _stop(p):
+        if p.poll() is None:
+            p.terminate()
+            try:
+                p.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(
+        description="Run a Windows program under Wine with ptys as serial ports.")
+    ap.add_argument("--prefix", help="Wine prefix (default $TOVMIR_WINEPREFIX or ./wine-prefix)")
+    ap.add_argument("--ports", default="", help="comma-separated COM ports, e.g. COM1,COM12")
+    ap.add_argument("--desktop", metavar="WxH", help="run inside a Wine virtual desktop")
+    ap.add_argument("--use-display", action="store_true",
+                    help="use $DISPLAY instead of starting Xvfb")
+    ap.add_argument("--timeout", type=float, default=300, help="seconds (default 300)")
+    ap.add_argument("command", nargs=argparse.REMAINDER, help="-- PROGRAM.exe [ARGS...]")
+    a = ap.parse_args(argv)
+    command = a.command[1:] if a.command[:1] == ["--"] else a.command
+    if not command:
+        ap.error("no program given")
+
+    def stop(signum, frame):
+        raise SystemExit(128 + signum)
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGHUP, stop)
+
+    ports = [p for p in a.ports.split(",") if p]
+    try:
+        with WineSession(ports=ports, prefix=a.prefix, desktop=a.desktop,
+                         use_display=a.use_display) as s:
+            p = s.start(command)
+            try:
+                return p.wait(timeout=a.timeout)
+            except subprocess.TimeoutExpired:
+                note("%s still running after %g s: killed" % (command[0], a.timeout))
+                return 124
+    except (HarnessError, subprocess.TimeoutExpired) as e:
+        note(str(e))
+        return 125
+    except KeyboardInterrupt:
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())
