@@ -1,0 +1,11 @@
+cmake_minimum_required(VERSION 3.25)
+# The checked-in icon must be exactly what make_icon makes from the meter's geometry.
+execute_process(COMMAND ${MAKE_ICON} ${OUT} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "make_icon failed")
+endif()
+file(SHA256 ${OUT} made)
+file(SHA256 ${ICON} kept)
+if(NOT made STREQUAL kept)
+  message(FATAL_ERROR "${ICON} differs from what make_icon makes: run make_icon ${ICON}")
+endif()
