@@ -42,3 +42,7 @@ add_test(NAME exe_imports
          COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:tovmir>
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/win32/check_imports.cmake)
 set_tests_properties(exe_imports PROPERTIES LABELS exe)
+
+# The benchmarks' look at the running meter (tests/bench/run.py); not a test.
+add_executable(bench_win bench/bench_win.cpp)
+target_link_libraries(bench_win PRIVATE psapi)
