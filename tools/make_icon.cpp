@@ -4,12 +4,12 @@
 //   make_icon OUTPUT.ico
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <vector>
 
 #include "meter/figure.h"
+#include "tools/raster.h"
 
 namespace tovmir {
 namespace {
@@ -23,61 +23,15 @@ const std::uint8_t kPalette[16][3] = {
     {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
 };
 
-class Canvas {
- public:
-  explicit Canvas(int size) : size_(size), px_(size * size, kGrey) {}
-  int size() const { return size_; }
-  std::uint8_t at(int x, int y) const { return px_[y * size_ + x]; }
-
-  void Set(int x, int y, std::uint8_t c) {
-    if (x >= 0 && y >= 0 && x < size_ && y < size_) px_[y * size_ + x] = c;
-  }
-  // Filled like GDI's Polygon: interior by pixel centres, then the one-pixel outline.
-  void Polygon(const Point* p, int n, std::uint8_t fill) {
-    for (int y = 0; y < size_; ++y)
-      for (int x = 0; x < size_; ++x)
-        if (Inside(p, n, x + 0.5, y + 0.5)) Set(x, y, fill);
-    for (int i = 0; i < n; ++i) Line(p[i], p[(i + 1) % n]);
-  }
-  void Fill(const Rect& r, std::uint8_t c) {
-    for (int y = r.top; y < r.bottom; ++y)
-      for (int x = r.left; x < r.right; ++x) Set(x, y, c);
-  }
-
- private:
-  static bool Inside(const Point* p, int n, double x, double y) {
-    bool in = false;
-    for (int i = 0, j = n - 1; i < n; j = i++) {
-      if ((p[i].y > y) != (p[j].y > y) &&
-          x < (p[j].x - p[i].x) * (y - p[i].y) / double(p[j].y - p[i].y) + p[i].x)
-        in = !in;
-    }
-    return in;
-  }
-  void Line(Point a, Point b) {
-    const int dx = std::abs(b.x - a.x), dy = -std::abs(b.y - a.y);
-    const int sx = a.x < b.x ? 1 : -1, sy = a.y < b.y ? 1 : -1;
-    for (int err = dx + dy;;) {
-      Set(a.x, a.y, kBlack);
-      if (a.x == b.x && a.y == b.y) break;
-      const int e2 = 2 * err;
-      if (e2 >= dy) err += dy, a.x += sx;
-      if (e2 <= dx) err += dx, a.y += sy;
-    }
-  }
-  int size_;
-  std::vector<std::uint8_t> px_;
-};
-
 // The antenna as the meter draws it for a window 1.5 icons wide, so that it takes the left
 // three fifths; three bars rise on the right, standing on the mast's foot.
-Canvas Draw(int s) {
-  Canvas c(s);
+Raster Draw(int s) {
+  Raster c(s, s, kGrey);
   const MeterFigure f = ComputeFigure(s * 3 / 2, s + 1, 0, false);
-  c.Polygon(f.antenna, 6, kBlack);
+  c.Polygon(f.antenna, 6, kBlack, kBlack);
   if (f.cutouts && s >= 32) {  // at 16 pixels the cut-outs would be specks
-    c.Polygon(f.left_cutout, 3, kGrey);
-    c.Polygon(f.right_cutout, 3, kGrey);
+    c.Polygon(f.left_cutout, 3, kGrey, kBlack);
+    c.Polygon(f.right_cutout, 3, kGrey, kBlack);
   }
   const int foot = f.antenna[3].y + 1, top = f.antenna[0].y;
   const int width = s / 10 > 1 ? s / 10 : 1, gap = s >= 32 ? 1 : 0;
@@ -101,8 +55,8 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 // One icon image: a BITMAPINFOHEADER of twice the height, the palette, the 4-bit colour
 // rows bottom-up, then an all-zero AND mask (every pixel opaque).
-std::vector<std::uint8_t> Image(const Canvas& c) {
-  const int s = c.size();
+std::vector<std::uint8_t> Image(const Raster& c) {
+  const int s = c.width();
   const int colour_stride = ((s * 4 + 31) / 32) * 4, mask_stride = ((s + 31) / 32) * 4;
   std::vector<std::uint8_t> out;
   Put32(out, 40);
