@@ -31,7 +31,7 @@ ensure_packages() {
 
 # What building and testing on Linux needs.
 HOST_PACKAGES=(ca-certificates build-essential cmake pkg-config git googletest libgtest-dev
-               clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-ipafont-gothic)
+               clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-ipafont-gothic tmux)
 
 # What the Windows build and its tests under Wine need.
 WIN_PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth socat python3 locales

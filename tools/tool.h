@@ -9,6 +9,7 @@ namespace tovmir {
 int ReplayMain(int argc, char** argv);
 int FigureMain(int argc, char** argv);
 int MonitorMain(int argc, char** argv);
+int SimMain(int argc, char** argv);
 
 // Prints "tovmir-tool CMD: MESSAGE" on standard error and returns status.
 int Fail(const std::string& cmd, const std::string& message, int status);

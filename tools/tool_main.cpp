@@ -46,6 +46,7 @@ const Command kCommands[] = {
     {"replay", tovmir::ReplayMain, "feed a script of bytes and ticks through the receiver logic"},
     {"figure", tovmir::FigureMain, "the meter figure's drawing calls, and a PNG of the window"},
     {"monitor", tovmir::MonitorMain, "listen to a handset on a serial port and print the meter"},
+    {"sim", tovmir::SimMain, "play the handset: send its bytes into a pty or serial port"},
 };
 
 void PrintHelp(std::ostream& out) {
