@@ -27,5 +27,8 @@ build tsan && run_tests tsan
 build fuzz -DTOVMIR_FUZZ_SECONDS="${FUZZ_SECONDS:-30}" && run_tests fuzz
 # The Windows program and its tests under Wine, on COM ports mapped to ptys.
 build win32 && run_tests win32
+# The README's main command, headless and on a display of its own.
+say "testing the demo"
+python3 tests/demo/test_demo.py
 
 say "all tests passed"

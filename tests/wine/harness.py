@@ -92,8 +92,10 @@ class WineSession:
     registry, so two sessions on one prefix must not overlap.
     """
 
-    def __init__(self, ports=(), prefix=None, desktop=None, use_display=False):
-        self.ports = [p.upper() for p in ports]
+    def __init__(self, ports=(), prefix=None, desktop=None, use_display=False, devices=None):
+        # devices: COMn -> an existing device (a simulator's pty) to map instead of a pair
+        self.devices = {k.upper(): v for k, v in (devices or {}).items()}
+        self.ports = [p.upper() for p in ports] + list(self.devices)
         for p in self.ports:
             port_number(p)
         if desktop is not None and not re.fullmatch(r"[0-9]+x[0-9]+", desktop):
@@ -122,7 +124,8 @@ class WineSession:
             self.env = self._make_env()
             self._ensure_prefix()
             for p in self.ports:
-                self._start_link(p)
+                if p not in self.devices:
+                    self._start_link(p)
             self._map_ports()
         except BaseException:
             self.close()
@@ -166,7 +169,8 @@ class WineSession:
 
     def near(self, port):
         """Unix path of the end Wine's COMn is mapped to."""
-        return os.path.join(self._tmp, "near-" + port.upper())
+        port = port.upper()
+        return self.devices.get(port) or os.path.join(self._tmp, "near-" + port)
 
     def link_pid(self, port):
         return self._links[port.upper()].pid
@@ -257,9 +261,10 @@ class WineSession:
             "TOVMIR_DISPLAY": self.display,
         })
         for p in self.ports:
-            env["TOVMIR_FAR_" + p] = self.far(p)
-            env["TOVMIR_FAR_%s_WIN" % p] = self.far_win(p)
             env["TOVMIR_NEAR_" + p] = self.near(p)
+            if p not in self.devices:
+                env["TOVMIR_FAR_" + p] = self.far(p)
+                env["TOVMIR_FAR_%s_WIN" % p] = self.far_win(p)
         return env
 
     def _ensure_prefix(self):
@@ -404,7 +409,10 @@ def main(argv=None):
     ap.add_argument("--desktop", metavar="WxH", help="run inside a Wine virtual desktop")
     ap.add_argument("--use-display", action="store_true",
                     help="use $DISPLAY instead of starting Xvfb")
-    ap.add_argument("--timeout", type=float, default=300, help="seconds (default 300)")
+    ap.add_argument("--map", action="append", default=[], metavar="COMn=DEVICE",
+                    help="map a COM port to an existing device instead of a new pty pair")
+    ap.add_argument("--timeout", type=float, default=300,
+                    help="seconds (default 300; 0 for none)")
     ap.add_argument("command", nargs=argparse.REMAINDER, help="-- PROGRAM.exe [ARGS...]")
     a = ap.parse_args(argv)
     command = a.command[1:] if a.command[:1] == ["--"] else a.command
@@ -413,16 +421,24 @@ def main(argv=None):
 
     def stop(signum, frame):
         raise SystemExit(128 + signum)
+    # Also when started with SIGINT ignored (as a background job of a script).
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGHUP, stop)
 
     ports = [p for p in a.ports.split(",") if p]
+    devices = {}
+    for m in a.map:
+        port, _, device = m.partition("=")
+        if not device:
+            ap.error("--map takes COMn=DEVICE, not %r" % m)
+        devices[port] = device
     try:
         with WineSession(ports=ports, prefix=a.prefix, desktop=a.desktop,
-                         use_display=a.use_display) as s:
+                         use_display=a.use_display, devices=devices) as s:
             p = s.start(command)
             try:
-                return p.wait(timeout=a.timeout)
+                return p.wait(timeout=a.timeout or None)
             except subprocess.TimeoutExpired:
                 note("%s still running after %g s: killed" % (command[0], a.timeout))
                 return 124

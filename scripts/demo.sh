@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The meter on a simulated handset, in one command. Installs what it needs, builds, starts
+# the handset simulator on a pty of its own and opens the meter on it:
+#   with a display ($DISPLAY): the Windows program under Wine, COM1 mapped to the pty;
+#   without one: the meter drawn in this terminal (tovmir-tool monitor --bars).
+# Ctrl-C ends everything it started.
+#   DEMO_SEED=N  makes the simulated session repeatable
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+
+if [ -n "${DISPLAY:-}" ]; then
+  ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}"
+  ensure_japanese_locale
+else
+  ensure_packages "${HOST_PACKAGES[@]}"
+fi
+
+say "building"
+cmake --preset host >/dev/null
+cmake --build --preset host -j "$(nproc)" --target tovmir-tool >/dev/null
+if [ -n "${DISPLAY:-}" ]; then
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 -j "$(nproc)" --target tovmir >/dev/null
+fi
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+seed_args=()
+[ -n "${DEMO_SEED:-}" ] && seed_args=(--seed "$DEMO_SEED")
+build/host/tools/tovmir-tool sim "${seed_args[@]}" > "$work/sim.out" &
+sim_pid=$!
+for _ in $(seq 100); do  # the simulator names its pty on its first line
+  [ -s "$work/sim.out" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || die "the simulator did not start"
+  sleep 0.05
+done
+device=$(head -n 1 "$work/sim.out")
+[ -n "$device" ] || die "the simulator did not name its pty"
+
+if [ -n "${DISPLAY:-}" ]; then
+  # Without a window manager Wine's own virtual desktop draws the frame and system menu.
+  desktop=()
+  if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+    desktop=(--desktop 640x480)
+  fi
+  say "the meter (tovmir.exe under Wine) on the simulated handset at $device; Ctrl-C ends it"
+  python3 tests/wine/harness.py --prefix build/demo-wine-prefix --use-display \
+    "${desktop[@]}" --map "COM1=$device" --timeout 0 -- build/win32/tovmir.exe COM1
+else
+  echo "No display (DISPLAY is not set): showing the meter in this terminal instead."
+  build/host/tools/tovmir-tool monitor --bars "$device"
+fi

@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""The README's main command, scripts/demo.sh, as a user runs it.
+
+Without a display it must draw the meter in the terminal (checked through tmux) and end on
+Ctrl-C; with a display (an Xvfb of the test's own) it must bring up the real window under
+Wine, whose bars change as the simulated handset's level wanders, and end on SIGINT with
+nothing left running.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DEMO = os.path.join(ROOT, "scripts", "demo.sh")
+PREFIX = os.path.join(ROOT, "build", "demo-wine-prefix")
+
+
+def wait_for(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.1)
+
+
+def ours_running(marker):
+    """Processes whose command line or environment mentions marker."""
+    found = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmd = f.read()
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                env = f.read()
+        except OSError:
+            continue
+        if marker.encode() in cmd or marker.encode() in env:
+            found.append((pid, cmd.replace(b"\0", b" ").decode(errors="replace")))
+    return found
+
+
+def default_sigint():
+    # The demo must see Ctrl-C as a terminal would deliver it.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
+class Headless(unittest.TestCase):
+    def test_meter_in_the_terminal_and_ctrl_c(self):
+        sock = tempfile.mktemp(prefix="tovmir-demo-tmux-")
+        tmux = ["tmux", "-u", "-S", sock]
+        env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        env.pop("DISPLAY", None)
+        command = "env -u DISPLAY DEMO_SEED=11 bash %s; echo DEMO-EXIT $?; sleep 60" % DEMO
+        subprocess.run(tmux + ["new-session", "-d", "-s", "demo", "-x", "90", "-y", "26", command],
+                       check=True, env=env)
+        try:
+            def pane():
+                return subprocess.run(tmux + ["capture-pane", "-p", "-t", "demo"],
+                                      capture_output=True, text=True).stdout
+            # The first run builds; then the meter appears with the network number.
+            wait_for(lambda: "\u2588" in pane() and "網番号:" in pane(), 600, "the meter in the terminal")
+            time.sleep(10)
+            shown = pane()
+            self.assertIn("網番号:", shown)
+            subprocess.run(tmux + ["send-keys", "-t", "demo", "C-c"], check=True)
+            wait_for(lambda: "DEMO-EXIT" in pane(), 10, "the demo to end on Ctrl-C")
+            self.assertEqual(ours_running(os.path.join("tools", "tovmir-tool") + " sim"), [])
+        finally:
+            subprocess.run(tmux + ["kill-server"], capture_output=True)
+
+
+class WithDisplay(unittest.TestCase):
+    def setUp(self):
+        for n in range(60, 90):
+            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+                break
+        self.display = ":%d" % n
+        self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+        wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n), 10, "Xvfb")
+        self.env = dict(os.environ, DISPLAY=self.display, DEMO_SEED="12")
+
+    def tearDown(self):
+        self.xvfb.terminate()
+        self.xvfb.wait()
+
+    def screen(self):
+        return subprocess.run(["import", "-display", self.display, "-window", "root", "rgb:-"],
+                              capture_output=True, check=True).stdout
+
+    def test_real_window_whose_bars_change(self):
+        demo = subprocess.Popen(["bash", DEMO], env=self.env, start_new_session=True,
+                                preexec_fn=default_sigint, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT)
+        try:
+            def window():
+                tree = subprocess.run(["xwininfo", "-display", self.display, "-root", "-tree"],
+                                      capture_output=True, text=True).stdout
+                return "アンテナ" in tree
+            wait_for(window, 600, "the meter's window")
+            first = self.screen()
+            wait_for(lambda: self.screen() != first, 20, "the bars to change")
+            os.killpg(demo.pid, signal.SIGINT)
+            demo.wait(timeout=20)
+            wait_for(lambda: not ours_running(PREFIX), 10, "Wine to end")
+        finally:
+            if demo.poll() is None:
+                os.killpg(demo.pid, signal.SIGKILL)
+            output = demo.stdout.read().decode(errors="replace")
+            demo.stdout.close()
+            if sys.exc_info()[0]:
+                print(output, file=sys.stderr)
+
+
+if __name__ == "__main__":
+    for tool in ("tmux", "Xvfb", "xwininfo", "import"):
+        if not shutil.which(tool):
+            sys.exit("test_demo: %s is missing" % tool)
+    unittest.main(verbosity=2)
