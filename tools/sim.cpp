@@ -145,6 +145,10 @@ class Pacer {
     return true;
   }
 
+  // Waits out the last byte's time on the line (the pty hands bytes on to its reader side
+  // a moment after they are written).
+  bool Finish() { return WaitUntil(next_ns_); }
+
   bool Silence(double seconds) {
     const long long until = NowNs() + static_cast<long long>(seconds * 1e9);
     if (!WaitUntil(until)) return false;
@@ -239,7 +243,7 @@ int SimMain(int argc, char** argv) {
       const bool go = t.kind == ScriptToken::kByte ? pacer.Send(t.byte, &error) : pacer.Silence(t.seconds);
       if (!go) break;
     }
-    line.Drain();
+    if (error.empty() && pacer.Finish()) line.Drain();
   } else {
     SimSession session(have_seed ? static_cast<std::uint32_t>(seed) : std::random_device{}());
     for (;;) {
