@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "platform/win32/os_error.h"
 
 namespace tovmir {
@@ -13,6 +15,9 @@ struct SerialPort {
   HANDLE file = INVALID_HANDLE_VALUE;
   HANDLE stop = nullptr;  // manual-reset: once set, every read returns kStopped
   HANDLE io = nullptr;
+  // The stop, as seen between reads without a call into the system: every call per byte
+  // costs a round trip to the server under Wine.
+  std::atomic<bool> stopped{false};
   DCB staged{};
 };
 
@@ -77,10 +82,9 @@ bool PortWriteSettings(PortHandle p, OsError* why) {
 }
 
 ReadResult PortReadByte(PortHandle p, std::uint8_t* out, OsError* why) {
-  if (WaitForSingleObject(p->stop, 0) == WAIT_OBJECT_0) return ReadResult::kStopped;
+  if (p->stopped.load()) return ReadResult::kStopped;
   OVERLAPPED ov{};
-  ov.hEvent = p->io;
-  ResetEvent(p->io);
+  ov.hEvent = p->io;  // ReadFile resets it as the read starts
   DWORD got = 0;
   if (!ReadFile(p->file, out, 1, &got, &ov)) {
     if (GetLastError() != ERROR_IO_PENDING) {
@@ -105,7 +109,10 @@ bool PortIdle(PortHandle p, int ms) {
   return WaitForSingleObject(p->stop, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
 }
 
-void PortStop(PortHandle p) { SetEvent(p->stop); }
+void PortStop(PortHandle p) {
+  p->stopped.store(true);
+  SetEvent(p->stop);
+}
 
 void ClosePort(PortHandle p) { Release(p); }
 
