@@ -46,3 +46,7 @@ set_tests_properties(exe_imports PROPERTIES LABELS exe)
 # The benchmarks' look at the running meter (tests/bench/run.py); not a test.
 add_executable(bench_win bench/bench_win.cpp)
 target_link_libraries(bench_win PRIVATE psapi)
+
+# End-to-end: the real tovmir.exe driven from outside by Python and a probe of our own.
+add_executable(e2e_probe e2e/probe.cpp)
+target_link_libraries(e2e_probe PRIVATE tovmir_meter)
