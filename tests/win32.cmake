@@ -50,3 +50,8 @@ target_link_libraries(bench_win PRIVATE psapi)
 # End-to-end: the real tovmir.exe driven from outside by Python and a probe of our own.
 add_executable(e2e_probe e2e/probe.cpp)
 target_link_libraries(e2e_probe PRIVATE tovmir_meter)
+add_test(NAME e2e_meter
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_meter.py
+                 --exe $<TARGET_FILE:tovmir> --probe $<TARGET_FILE:e2e_probe>
+                 --prefix ${TOVMIR_WINEPREFIX})
+set_tests_properties(e2e_meter PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 240)
