@@ -181,17 +181,7 @@ int MonitorMain(int argc, char** argv) {
   const std::string device = DeviceFor(port);
 
   // Signals arrive through a descriptor on the main thread only; the reader inherits the mask.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGHUP);
-  sigaddset(&stop_signals, SIGWINCH);
-  // A signal ignored from the start (a background job of a script) would never reach
-  // the descriptor: take the default back first, then block it for the descriptor.
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
-  sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
-  const int sig_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
+  const int sig_fd = StopSignals({SIGWINCH});
   int ended[2];
   if (sig_fd < 0 || pipe2(ended, O_CLOEXEC) != 0)
     return Fail("monitor", "cannot set up signal handling", 1);

@@ -219,16 +219,7 @@ int SimMain(int argc, char** argv) {
   int status = 0;
   if (!script.empty() && !ReadScript(script, tokens, &status)) return status;
 
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGHUP);
-  // A signal ignored from the start (a background job of a script) would never reach
-  // the descriptor: take the default back first, then block it for the descriptor.
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
-  sigprocmask(SIG_BLOCK, &stop, nullptr);
-  const int signal_fd = signalfd(-1, &stop, SFD_CLOEXEC);
+  const int signal_fd = StopSignals();
   if (signal_fd < 0) return Fail("sim", "cannot set up signal handling", 1);
 
   Line line;

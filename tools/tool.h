@@ -2,6 +2,7 @@
 // arguments after the subcommand's name and returns the process exit status.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 namespace tovmir {
@@ -15,6 +16,11 @@ int SimMain(int argc, char** argv);
 int Fail(const std::string& cmd, const std::string& message, int status);
 // A whole decimal number within int, with an optional minus sign.
 bool ParseInt(const std::string& text, int& out);
+
+// A descriptor that becomes readable when SIGINT, SIGTERM or SIGHUP (and any of `more`)
+// arrives; those signals are blocked for this thread and the threads it starts. -1 when it
+// cannot be made.
+int StopSignals(std::initializer_list<int> more = {});
 
 // Prints the subcommand's help on standard error and returns 2.
 int Usage(const std::string& cmd, const char* help);
