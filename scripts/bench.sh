@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the benchmarks need, builds the Windows program and its helper, and runs
-# every benchmark of tests/bench/ against build/win32/tovmir.exe. They print figures; a
+# every benchmark of tools/bench/ against build/win32/tovmir.exe. They print figures; a
 # figure off its goal does not fail the run.
 #   scripts/bench.sh               all of them
 #   scripts/bench.sh latency ...   one of them, with run.py's options
@@ -16,4 +16,4 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$(nproc)" --target tovmir bench_win
 
 [ $# -eq 0 ] && set -- all
-exec python3 tests/bench/run.py "$@" --exe build/win32/tovmir.exe
+exec python3 tools/bench/run.py "$@" --exe build/win32/tovmir.exe

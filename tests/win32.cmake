@@ -43,9 +43,6 @@ add_test(NAME exe_imports
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/win32/check_imports.cmake)
 set_tests_properties(exe_imports PROPERTIES LABELS exe)
 
-# The benchmarks' look at the running meter (tests/bench/run.py); not a test.
-add_executable(bench_win bench/bench_win.cpp)
-target_link_libraries(bench_win PRIVATE psapi)
 
 # End-to-end: the real tovmir.exe driven from outside by Python and a probe of our own.
 add_executable(e2e_probe e2e/probe.cpp)

@@ -505,7 +505,7 @@ def main(argv=None):
     ap.add_argument("bench", choices=list(BENCHES) + ["all"])
     ap.add_argument("--exe", default=os.path.join(ROOT, "build", "win32", "tovmir.exe"),
                     help="the program (default build/win32/tovmir.exe)")
-    ap.add_argument("--helper", help="bench_win.exe (default tests/bench_win.exe beside the "
+    ap.add_argument("--helper", help="bench_win.exe (default tools/bench/bench_win.exe beside the "
                     "program's build folder)")
     ap.add_argument("--prefix", help="Wine prefix (default $TOVMIR_WINEPREFIX, else the "
                     "wine-prefix beside the program, the one ctest uses)")
@@ -515,7 +515,7 @@ def main(argv=None):
     a = ap.parse_args(argv)
     a.exe = os.path.abspath(a.exe)
     build = os.path.dirname(a.exe)
-    a.helper = os.path.abspath(a.helper or os.path.join(build, "tests", "bench_win.exe"))
+    a.helper = os.path.abspath(a.helper or os.path.join(build, "tools", "bench", "bench_win.exe"))
     a.prefix = a.prefix or os.environ.get("TOVMIR_WINEPREFIX") or os.path.join(build,
                                                                                "wine-prefix")
     if not os.path.exists(a.exe):
