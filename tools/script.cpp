@@ -67,7 +67,7 @@ std::optional<ScriptToken> ScriptReader::Next() {
   }
   if (dialect_ == ScriptDialect::kSim && word == "wait") {
     std::string arg;
-    const int line_of_wait = line_no_;
+    const int line_of_wait = line_no_;  // blank lines before the end move line_no_ on
     if (!NextWord(arg)) {
       line_no_ = line_of_wait;
       return Fail("'wait' needs a number of seconds, got end of input after", word);

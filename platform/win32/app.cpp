@@ -24,11 +24,17 @@ void CCommandLineInfo::ParseParam(const char* param, BOOL flag, BOOL) {
     else if (!lstrcmpiA(param, "Embedding")) m_nShellCommand = AppEmbedding;
     return;
   }
-  if (m_strFileName.IsEmpty()) m_strFileName = param;
-  else if (m_nShellCommand == FilePrintTo && m_strPrinterName.IsEmpty()) m_strPrinterName = param;
-  else if (m_nShellCommand == FilePrintTo && m_strDriverName.IsEmpty()) m_strDriverName = param;
-  else if (m_nShellCommand == FilePrintTo && m_strPortName.IsEmpty()) m_strPortName = param;
-  if (m_strFileName.IsEmpty() == false && m_nShellCommand == FileNew) m_nShellCommand = FileOpen;
+  if (m_strFileName.IsEmpty()) {
+    m_strFileName = param;
+    if (m_nShellCommand == FileNew) m_nShellCommand = FileOpen;
+  } else if (m_nShellCommand == FilePrintTo) {
+    // After /pt: the printer, its driver and its port.
+    CString* next = m_strPrinterName.IsEmpty() ? &m_strPrinterName
+                    : m_strDriverName.IsEmpty() ? &m_strDriverName
+                    : m_strPortName.IsEmpty()   ? &m_strPortName
+                                                : nullptr;
+    if (next) *next = param;
+  }
 }
 
 CWinApp::CWinApp(const char* appName) : m_pszAppName(appName) { g_app = this; }
