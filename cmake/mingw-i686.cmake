@@ -1,4 +1,4 @@
-# Cross-build for 32-bit Windows with mingw-w64 (Debian's g++-mingw-w64-i686).
+# Cross-build for 32-bit Windows with mingw-w64 (Debian's g++-mingw-w64-i686-posix).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 

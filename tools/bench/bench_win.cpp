@@ -35,7 +35,8 @@ struct GdiEntry {
 };
 static_assert(sizeof(GdiEntry) == 24, "the table's slots are 24 bytes");
 constexpr std::size_t kGdiSlots = 0x10000;
-constexpr std::size_t kPebGdiTable = 0x94;  // PEB.GdiSharedHandleTable in a 32-bit PEB
+// PEB.GdiSharedHandleTable; the helper is built for the meter's own architecture.
+constexpr std::size_t kPebGdiTable = sizeof(void*) == 8 ? 0xF8 : 0x94;
 
 struct GdiCount {
   bool ok = false;
