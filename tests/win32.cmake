@@ -38,11 +38,17 @@ tovmir_wine_test(win_link_test
   LIBS tovmir_serial tovmir_receiver tovmir_platform
   PORTS COM1 COM12)
 
-add_test(NAME exe_imports
-         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:tovmir>
-                 -P ${CMAKE_CURRENT_SOURCE_DIR}/win32/check_imports.cmake)
-set_tests_properties(exe_imports PROPERTIES LABELS exe)
-
+# The program itself, without running it: PE32 or PE32+ for its machine, GUI subsystem,
+# imports, size and resources.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TOVMIR_ARCH win64)
+else()
+  set(TOVMIR_ARCH win32)
+endif()
+add_test(NAME exe_check
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/win32/check_exe.py
+                 --arch ${TOVMIR_ARCH} $<TARGET_FILE:tovmir>)
+set_tests_properties(exe_check PROPERTIES LABELS exe)
 
 # End-to-end: the real tovmir.exe driven from outside by Python and a probe of our own.
 add_executable(e2e_probe e2e/probe.cpp)
@@ -52,3 +58,11 @@ add_test(NAME e2e_meter
                  --exe $<TARGET_FILE:tovmir> --probe $<TARGET_FILE:e2e_probe>
                  --prefix ${TOVMIR_WINEPREFIX})
 set_tests_properties(e2e_meter PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 240)
+
+# The harness's choice of Wine, with the machine's 32-bit support taken away.
+if(TOVMIR_ARCH STREQUAL "win64")
+  add_test(NAME harness_choice
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_harness.py
+                   --probe $<TARGET_FILE:e2e_probe> --prefix ${TOVMIR_WINEPREFIX})
+  set_tests_properties(harness_choice PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 300)
+endif()

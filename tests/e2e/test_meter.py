@@ -27,7 +27,7 @@ from collections import namedtuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
-from harness import HarnessError, WineSession, win_path, wait_for  # noqa: E402
+from harness import HarnessError, WineSession, program_arch, win_path, wait_for  # noqa: E402
 
 OPTS = None      # the command line, set by main()
 SESSION = None   # the WineSession, for the whole run
@@ -818,7 +818,8 @@ def desktop_offset():
 
 def setUpModule():
     global SESSION, PROBE, FACE, DESKTOP
-    SESSION = WineSession(ports=PORTS, prefix=OPTS.prefix, desktop="1024x768")
+    SESSION = WineSession(ports=PORTS, prefix=OPTS.prefix, desktop="1024x768",
+                          arch=program_arch(OPTS.exe))
     SESSION.__enter__()
     try:
         for p in PORTS:

@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
 """Run Windows programs under Wine with pseudo-terminals standing in for serial ports.
 
+The Wine is chosen by the program: a 32-bit program (PE32, i386) runs on Wine's 32-bit
+loader in a 32-bit prefix, a 64-bit one (PE32+, x86-64) on wine64 in a 64-bit prefix. A
+machine whose kernel runs no 32-bit code gets a clear refusal for a 32-bit program.
+
 As a command (for CTest):
 
     harness.py [--prefix DIR] [--ports COM1,COM12] [--desktop WxH] [--use-display]
                [--timeout SECONDS] -- PROGRAM.exe [ARGS...]
+    harness.py --can-run win32|win64    (exit 0, or 1 with the reason on stderr)
 
 As a module:
 
@@ -21,13 +26,29 @@ import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 
 # Bump when the prefix set-up below changes, so old prefixes are made again.
-PREFIX_SETUP = "tovmir-1"
+PREFIX_SETUP = "tovmir-2"
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+# Each Windows architecture has its own loader. The 32-bit one is an i386 program, which
+# some x86-64 kernels cannot run; TOVMIR_WINE32_LOADER and TOVMIR_WINE64_LOADER name
+# others (a test names one that cannot run, to see the refusal).
+LOADERS = {"win32": ("TOVMIR_WINE32_LOADER", "/usr/lib/wine/wine"),
+           "win64": ("TOVMIR_WINE64_LOADER", "/usr/lib/wine/wine64")}
+# One server serves both kinds of program; the 64-bit one runs wherever wine64 does.
+WINESERVER = "/usr/lib/wine/wineserver64"
+
+# PE machine types.
+MACHINES = {0x014C: "win32", 0x8664: "win64"}
+# Marlett draws the caption buttons; without it they show as letters.
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"
 
 FONT_REPLACEMENTS = {
     "ＭＳ Ｐゴシック": "IPAPGothic",
@@ -81,6 +102,52 @@ def win_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def program_arch(path):
+    """'win32' or 'win64', from the machine type in the program's PE header."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+    except OSError as e:
+        raise HarnessError("cannot read %s: %s" % (path, e.strerror))
+    if head[:2] == b"MZ" and len(head) >= 0x40:
+        pe = struct.unpack_from("<I", head, 0x3C)[0]
+        if head[pe:pe + 4] == b"PE\0\0" and len(head) >= pe + 6:
+            machine = struct.unpack_from("<H", head, pe + 4)[0]
+            if machine in MACHINES:
+                return MACHINES[machine]
+            raise HarnessError("%s is for machine type 0x%04X, which Wine here cannot run"
+                               % (path, machine))
+    raise HarnessError("%s is not a Windows program" % path)
+
+
+def loader(arch):
+    var, default = LOADERS[arch]
+    return os.environ.get(var) or default
+
+
+_runs = {}
+
+
+def why_not_runnable(arch):
+    """None when this machine runs arch's loader, else one line saying why not. Asked once."""
+    if arch not in _runs:
+        path = loader(arch)
+        try:
+            r = subprocess.run([path, "--version"], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+            _runs[arch] = None if r.returncode == 0 else "%s --version failed (%d): %s" % (
+                path, r.returncode, r.stderr.decode(errors="replace").strip())
+        except OSError as e:
+            _runs[arch] = "%s cannot run here: %s" % (path, e.strerror)
+        except subprocess.TimeoutExpired:
+            _runs[arch] = "%s --version did not answer" % path
+    return _runs[arch]
+
+
+def default_prefix(arch):
+    return os.environ.get("TOVMIR_WINEPREFIX") or os.path.join(ROOT, "build", "wine-" + arch)
+
+
 def _reg_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
@@ -92,7 +159,8 @@ class WineSession:
     registry, so two sessions on one prefix must not overlap.
     """
 
-    def __init__(self, ports=(), prefix=None, desktop=None, use_display=False, devices=None):
+    def __init__(self, ports=(), prefix=None, desktop=None, use_display=False, devices=None,
+                 arch="win32"):
         # devices: COMn -> an existing device (a simulator's pty) to map instead of a pair
         self.devices = {k.upper(): v for k, v in (devices or {}).items()}
         self.ports = [p.upper() for p in ports] + list(self.devices)
@@ -100,8 +168,11 @@ class WineSession:
             port_number(p)
         if desktop is not None and not re.fullmatch(r"[0-9]+x[0-9]+", desktop):
             raise HarnessError("desktop size must be WxH, not %r" % desktop)
-        self.prefix = os.path.abspath(
-            prefix or os.environ.get("TOVMIR_WINEPREFIX") or "wine-prefix")
+        if arch not in LOADERS:
+            raise HarnessError("no Wine for %r" % arch)
+        self.arch = arch
+        self.loader = loader(arch)
+        self.prefix = os.path.abspath(prefix or default_prefix(arch))
         self.desktop = desktop
         self.use_display = use_display
         self.display = None
@@ -117,6 +188,11 @@ class WineSession:
     # --- the session -------------------------------------------------------
 
     def __enter__(self):
+        why = why_not_runnable(self.arch)
+        if why:
+            bits = "32" if self.arch == "win32" else "64"
+            raise HarnessError("this machine cannot run %s-bit Windows programs: %s"
+                               % (bits, why))
         try:
             self._tmp = tempfile.mkdtemp(prefix="tovmir-wine-")
             self._start_display()
@@ -178,7 +254,7 @@ class WineSession:
     def start(self, argv, **popen_args):
         """Start a Windows program (argv[0] a .exe path); return the Popen of wine."""
         popen_args.setdefault("env", self.env)
-        p = subprocess.Popen(["wine"] + list(argv), **popen_args)
+        p = subprocess.Popen([self.loader] + list(argv), **popen_args)
         self._procs.append(p)
         return p
 
@@ -251,7 +327,9 @@ class WineSession:
         env = dict(os.environ)
         env.update({
             "WINEPREFIX": self.prefix,
-            "WINEARCH": "win32",
+            "WINEARCH": self.arch,
+            "WINELOADER": self.loader,
+            "WINESERVER": WINESERVER,
             "LC_ALL": "ja_JP.UTF-8",
             "LANG": "ja_JP.UTF-8",
             "WINEDEBUG": os.environ.get("TOVMIR_WINEDEBUG", "-all"),
@@ -275,10 +353,14 @@ class WineSession:
             self._server("-w")
             try:
                 with open(stamp) as f:
-                    if f.read().strip() == PREFIX_SETUP:
-                        return
+                    made = f.read().split()
             except OSError:
-                pass
+                made = []
+            if made == [PREFIX_SETUP, self.arch]:
+                return
+            if made[1:] and made[1] != self.arch:
+                raise HarnessError("%s is a %s prefix; a %s program needs a prefix of its own"
+                                   % (self.prefix, made[1], self.arch))
             looks_like_prefix = any(os.path.exists(os.path.join(self.prefix, name))
                                     for name in ("system.reg", "drive_c", "dosdevices"))
             if os.listdir(self.prefix) and not looks_like_prefix:
@@ -287,12 +369,15 @@ class WineSession:
             shutil.rmtree(self.prefix)
         note("creating Wine prefix %s (takes about 10 s, once)" % self.prefix)
         self._server_touched = True
-        self._wine(["wineboot", "-i"], timeout=300)
+        self._wine([self.loader, "wineboot", "-i"], timeout=300)
+        fonts = os.path.join(self.prefix, "drive_c", "windows", "Fonts")
+        if os.path.exists(MARLETT) and os.path.isdir(fonts):
+            shutil.copy(MARLETT, fonts)
         lines = [r"[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]"]
         lines += ["%s=%s" % (_reg_string(k), _reg_string(v)) for k, v in FONT_REPLACEMENTS.items()]
         lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\WineDbg]", '"ShowCrashDialog"=dword:00000000']
         self._import_reg(lines)
-        shown = self._wine(["wine", "reg", "query", r"HKCU\Software\Wine\Fonts\Replacements"])
+        shown = self._wine([self.loader, "reg", "query", r"HKCU\Software\Wine\Fonts\Replacements"])
         for name in FONT_REPLACEMENTS:
             if name not in shown:
                 raise HarnessError("font replacement %r did not arrive in the registry" % name)
@@ -300,7 +385,7 @@ class WineSession:
         self._server("-k")
         self._server("-w")
         with open(stamp, "w") as f:
-            f.write(PREFIX_SETUP + "\n")
+            f.write("%s %s\n" % (PREFIX_SETUP, self.arch))
 
     def _start_link(self, port):
         far, near = self.far(port), self.near(port)
@@ -346,7 +431,7 @@ class WineSession:
             if re.fullmatch(r"com[0-9]+", name):
                 os.unlink(os.path.join(devices, name))
         self._server("-p")      # stays up for the session, so each program starts quickly
-        self._wine(["wine", "reg", "query", r"HKLM\Software\Wine\Ports"])
+        self._wine([self.loader, "reg", "query", r"HKLM\Software\Wine\Ports"])
         for p in self.ports:
             link = os.path.join(devices, p.lower())
             wait_for(lambda: os.path.islink(link) and os.readlink(link) == self.near(p),
@@ -364,7 +449,7 @@ class WineSession:
         text = "Windows Registry Editor Version 5.00\n\n" + "\n".join(lines) + "\n"
         with open(path, "w", encoding="utf-16", newline="\r\n") as f:
             f.write(text)
-        self._wine(["wine", "regedit", "/S", win_path(path)])
+        self._wine([self.loader, "regedit", "/S", win_path(path)])
 
     def _wine(self, argv, timeout=120):
         # Files, not pipes, for the same reason as in run().
@@ -387,7 +472,7 @@ class WineSession:
     def _server(self, flag):
         # -k and -w fail harmlessly when no server runs. No pipes: the server started
         # by -p would hold them open.
-        subprocess.run(["wineserver", flag], env=self.env, stdin=subprocess.DEVNULL,
+        subprocess.run([WINESERVER, flag], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     @staticmethod
@@ -404,7 +489,8 @@ class WineSession:
 def main(argv=None):
     ap = argparse.ArgumentParser(
         description="Run a Windows program under Wine with ptys as serial ports.")
-    ap.add_argument("--prefix", help="Wine prefix (default $TOVMIR_WINEPREFIX or ./wine-prefix)")
+    ap.add_argument("--prefix", help="Wine prefix (default $TOVMIR_WINEPREFIX, else "
+                    "build/wine-win32 or build/wine-win64 by the program)")
     ap.add_argument("--ports", default="", help="comma-separated COM ports, e.g. COM1,COM12")
     ap.add_argument("--desktop", metavar="WxH", help="run inside a Wine virtual desktop")
     ap.add_argument("--use-display", action="store_true",
@@ -413,8 +499,15 @@ def main(argv=None):
                     help="map a COM port to an existing device instead of a new pty pair")
     ap.add_argument("--timeout", type=float, default=300,
                     help="seconds (default 300; 0 for none)")
+    ap.add_argument("--can-run", choices=sorted(LOADERS),
+                    help="only say whether this machine can run such programs")
     ap.add_argument("command", nargs=argparse.REMAINDER, help="-- PROGRAM.exe [ARGS...]")
     a = ap.parse_args(argv)
+    if a.can_run:
+        why = why_not_runnable(a.can_run)
+        if why:
+            note(why)
+        return 1 if why else 0
     command = a.command[1:] if a.command[:1] == ["--"] else a.command
     if not command:
         ap.error("no program given")
@@ -434,8 +527,9 @@ def main(argv=None):
             ap.error("--map takes COMn=DEVICE, not %r" % m)
         devices[port] = device
     try:
+        arch = program_arch(command[0])
         with WineSession(ports=ports, prefix=a.prefix, desktop=a.desktop,
-                         use_display=a.use_display, devices=devices) as s:
+                         use_display=a.use_display, devices=devices, arch=arch) as s:
             p = s.start(command)
             try:
                 return p.wait(timeout=a.timeout or None)
