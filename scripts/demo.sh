@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The meter on a simulated handset, in one command. Installs what it needs, builds, starts
 # the handset simulator on a pty of its own and opens the meter on it:
-#   with a display ($DISPLAY): the Windows program under Wine, COM1 mapped to the pty;
-#   without one: the meter drawn in this terminal (tovmir-tool monitor --bars).
+#   with a display ($DISPLAY): the Windows program under Wine, COM1 mapped to the pty (the
+#     32-bit build where this machine runs 32-bit code, else the 64-bit one);
+#   without one, or where no Wine can run: the meter drawn in this terminal
+#     (tovmir-tool monitor --bars).
 # Ctrl-C ends everything it started.
 #   DEMO_SEED=N  makes the simulated session repeatable
 set -euo pipefail
@@ -16,12 +18,21 @@ else
   ensure_packages "${HOST_PACKAGES[@]}"
 fi
 
+# Which Windows program this machine can run, if any.
+arch= why=
+if [ -n "${DISPLAY:-}" ]; then
+  for a in win32 win64; do
+    if reason=$(python3 tests/wine/harness.py --can-run "$a" 2>&1); then arch=$a; break; fi
+    why="${why:+$why; }${reason#harness: }"
+  done
+fi
+
 say "building"
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)" --target tovmir-tool >/dev/null
-if [ -n "${DISPLAY:-}" ]; then
-  cmake --preset win32 >/dev/null
-  cmake --build --preset win32 -j "$(nproc)" --target tovmir >/dev/null
+if [ -n "$arch" ]; then
+  cmake --preset "$arch" >/dev/null
+  cmake --build --preset "$arch" -j "$(nproc)" --target tovmir >/dev/null
 fi
 
 work=$(mktemp -d)
@@ -46,16 +57,22 @@ done
 device=$(head -n 1 "$work/sim.out")
 [ -n "$device" ] || die "the simulator did not name its pty"
 
-if [ -n "${DISPLAY:-}" ]; then
+if [ -n "$arch" ]; then
   # Without a window manager Wine's own virtual desktop draws the frame and system menu.
   desktop=()
   if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
     desktop=(--desktop 640x480)
   fi
-  say "the meter (tovmir.exe under Wine) on the simulated handset at $device; Ctrl-C ends it"
-  python3 tests/wine/harness.py --prefix build/demo-wine-prefix --use-display \
-    "${desktop[@]}" --map "COM1=$device" --timeout 0 -- build/win32/tovmir.exe COM1
+  bits=32; [ "$arch" = win64 ] && bits=64
+  say "the meter (the ${bits}-bit tovmir.exe, build/$arch, under Wine) on the simulated" \
+      "handset at $device; Ctrl-C ends it"
+  python3 tests/wine/harness.py --prefix "build/demo-wine-$arch" --use-display \
+    "${desktop[@]}" --map "COM1=$device" --timeout 0 -- "build/$arch/tovmir.exe" COM1
 else
-  echo "No display (DISPLAY is not set): showing the meter in this terminal instead."
+  if [ -n "${DISPLAY:-}" ]; then
+    echo "No Wine can run here ($why): showing the meter in this terminal instead."
+  else
+    echo "No display (DISPLAY is not set): showing the meter in this terminal instead."
+  fi
   build/host/tools/tovmir-tool monitor --bars "$device"
 fi

@@ -34,7 +34,8 @@ HOST_PACKAGES=(ca-certificates build-essential cmake pkg-config git googletest l
                clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-ipafont-gothic tmux)
 
 # What the Windows build and its tests under Wine need.
-WIN_PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth socat python3 locales
+WIN_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
+              xvfb xauth socat python3 locales
               fonts-ipafont-gothic fonts-wine imagemagick x11-utils)
 
 # Wine reports code page 932 only under a Japanese locale; make sure it is generated.

@@ -25,10 +25,26 @@ build host && run_tests host
 build asan && run_tests asan
 build tsan && run_tests tsan
 build fuzz -DTOVMIR_FUZZ_SECONDS="${FUZZ_SECONDS:-30}" && run_tests fuzz
-# The Windows program and its tests under Wine, on COM ports mapped to ptys.
-build win32 && run_tests win32
+# The Windows program, 32- and 64-bit: both built and checked as files everywhere, and run
+# with their tests under Wine (COM ports mapped to ptys) where this machine can run them.
+build win32 && build win64
+say "checking that both programs carry the same resources"
+python3 tests/win32/check_exe.py --same-resources build/win32/tovmir.exe build/win64/tovmir.exe
+ran=() not_run=()
+for preset in win64 win32; do
+  if why=$(python3 tests/wine/harness.py --can-run "$preset" 2>&1); then
+    run_tests "$preset"
+    ran+=("$preset")
+  else
+    [ "$preset" = win64 ] && die "this machine cannot run 64-bit Windows programs: $why"
+    say "testing preset $preset: the program as a file only (it cannot run here)"
+    ctest --preset "$preset" -L exe
+    not_run+=("$preset: built and checked, but not run under Wine: ${why#harness: }")
+  fi
+done
 # The README's main command, headless and on a display of its own.
 say "testing the demo"
 python3 tests/demo/test_demo.py
 
-say "all tests passed"
+say "all tests passed; the Wine suites ran on: ${ran[*]}"
+for line in "${not_run[@]}"; do say "$line"; done

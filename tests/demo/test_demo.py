@@ -3,8 +3,10 @@
 
 Without a display it must draw the meter in the terminal (checked through tmux) and end on
 Ctrl-C; with a display (an Xvfb of the test's own) it must bring up the real window under
-Wine, whose bars change as the simulated handset's level wanders, and end on SIGINT with
-nothing left running.
+Wine, the 32-bit program where the machine runs 32-bit code and the 64-bit one where it does
+not, whose bars change as the simulated handset's level wanders, and end on SIGINT with
+nothing left running; where no Wine can run at all, it says why and draws in the terminal.
+A machine without 32-bit (or any) support is made by naming Wine loaders that cannot run.
 """
 
 import os
@@ -18,7 +20,9 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEMO = os.path.join(ROOT, "scripts", "demo.sh")
-PREFIX = os.path.join(ROOT, "build", "demo-wine-prefix")
+HARNESS = os.path.join(ROOT, "tests", "wine", "harness.py")
+PREFIX = os.path.join(ROOT, "build", "demo-wine-")
+LOADER_VARS = {"win32": "TOVMIR_WINE32_LOADER", "win64": "TOVMIR_WINE64_LOADER"}
 
 
 def wait_for(condition, timeout, what):
@@ -55,13 +59,29 @@ def default_sigint():
     signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
-class Headless(unittest.TestCase):
-    def test_meter_in_the_terminal_and_ctrl_c(self):
+def can_run(arch):
+    return subprocess.run([sys.executable, HARNESS, "--can-run", arch],
+                          capture_output=True).returncode == 0
+
+
+def unrunnable(test, *archs):
+    """Environment naming Wine loaders that cannot run ("Exec format error")."""
+    tmp = tempfile.TemporaryDirectory()
+    test.addCleanup(tmp.cleanup)
+    path = os.path.join(tmp.name, "loader")
+    with open(path, "wb") as f:
+        f.write(b"\x7fELF not for this machine\n")
+    os.chmod(path, 0o755)
+    return {LOADER_VARS[a]: path for a in archs}
+
+
+class InTheTerminal(unittest.TestCase):
+    def run_demo(self, prelude, first_line):
         sock = tempfile.mktemp(prefix="tovmir-demo-tmux-")
         tmux = ["tmux", "-u", "-S", sock]
         env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         env.pop("DISPLAY", None)
-        command = "env -u DISPLAY DEMO_SEED=11 bash %s; echo DEMO-EXIT $?; sleep 60" % DEMO
+        command = "%s DEMO_SEED=11 bash %s; echo DEMO-EXIT $?; sleep 60" % (prelude, DEMO)
         subprocess.run(tmux + ["new-session", "-d", "-s", "demo", "-x", "90", "-y", "26", command],
                        check=True, env=env)
         try:
@@ -73,11 +93,23 @@ class Headless(unittest.TestCase):
             time.sleep(10)
             shown = pane()
             self.assertIn("網番号:", shown)
+            self.assertIn(first_line, subprocess.run(
+                tmux + ["capture-pane", "-p", "-S", "-", "-t", "demo"],
+                capture_output=True, text=True).stdout.replace("\n", ""))
             subprocess.run(tmux + ["send-keys", "-t", "demo", "C-c"], check=True)
             wait_for(lambda: "DEMO-EXIT" in pane(), 10, "the demo to end on Ctrl-C")
             self.assertEqual(ours_running(os.path.join("tools", "tovmir-tool") + " sim"), [])
         finally:
             subprocess.run(tmux + ["kill-server"], capture_output=True)
+
+    def test_without_a_display(self):
+        self.run_demo("env -u DISPLAY", "No display (DISPLAY is not set)")
+
+    def test_with_a_display_where_no_wine_can_run(self):
+        # The display is never opened: no X server is needed to choose the terminal.
+        loaders = unrunnable(self, "win32", "win64")
+        setting = " ".join("%s=%s" % kv for kv in loaders.items())
+        self.run_demo("env DISPLAY=:59 " + setting, "No Wine can run here (")
 
 
 class WithDisplay(unittest.TestCase):
@@ -100,7 +132,13 @@ class WithDisplay(unittest.TestCase):
                               capture_output=True, check=True).stdout
 
     def test_real_window_whose_bars_change(self):
-        demo = subprocess.Popen(["bash", DEMO], env=self.env, start_new_session=True,
+        self.check_window("32-bit" if can_run("win32") else "64-bit", {})
+
+    def test_the_64_bit_window_where_32_bit_code_cannot_run(self):
+        self.check_window("64-bit", unrunnable(self, "win32"))
+
+    def check_window(self, bits, env):
+        demo = subprocess.Popen(["bash", DEMO], env=dict(self.env, **env), start_new_session=True,
                                 preexec_fn=default_sigint, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT)
         try:
@@ -121,6 +159,7 @@ class WithDisplay(unittest.TestCase):
             demo.stdout.close()
             if sys.exc_info()[0]:
                 print(output, file=sys.stderr)
+        self.assertIn("the %s tovmir.exe" % bits, output)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,9 @@
 
     run.py latency|cpu|memory|gdi|all [--exe build/win32/tovmir.exe] [options]
 
+The program may be the 32-bit or the 64-bit build; the Wine that runs it is chosen by its
+PE header, as the test harness does, and named in the figures.
+
 latency  byte written into the pty -> XDamage event on the meter's X window
 cpu      % of one core over silence (the sweep) and over full-rate 600-baud traffic
 memory   peak and current memory of the program's process; the size of tovmir.exe
@@ -27,7 +30,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
-from harness import HarnessError, WineSession  # noqa: E402
+from harness import HarnessError, WineSession, loader, program_arch  # noqa: E402
 
 TITLE = "アンテナ"          # the meter window's caption
 PORT = "COM1"
@@ -119,7 +122,7 @@ class Meter:
 
     def __enter__(self):
         a = self.args
-        self.session = WineSession(ports=[PORT], prefix=a.prefix).__enter__()
+        self.session = WineSession(ports=[PORT], prefix=a.prefix, arch=a.arch).__enter__()
         try:
             self.proc = self.session.start([a.exe, PORT])
             self.watch = DamageWatch(self.watch_program, self.session.env)
@@ -170,7 +173,7 @@ class Meter:
     def helper(self, *argv, timeout=600):
         helper = self.args.helper
         if not os.path.exists(helper):
-            raise BenchError("no %s: build the win32 preset" % helper)
+            raise BenchError("no %s: build the %s preset" % (helper, self.args.arch))
         r = self.session.run([helper] + [str(x) for x in argv], timeout=timeout)
         if r.returncode != 0:
             raise BenchError("bench_win %s failed (%d):\n%s" % (argv[0], r.returncode, r.stdout))
@@ -500,6 +503,15 @@ BENCHES = {"latency": bench_latency, "cpu": bench_cpu, "memory": bench_memory,
            "gdi": bench_gdi}
 
 
+def wine_version(arch):
+    try:
+        out = subprocess.run([loader(arch), "--version"], capture_output=True, text=True,
+                             timeout=60).stdout.strip()
+    except (OSError, subprocess.TimeoutExpired) as e:
+        out = "no Wine (%s)" % e
+    return "%s (%s)" % (out, os.path.basename(loader(arch)))
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("bench", choices=list(BENCHES) + ["all"])
@@ -519,7 +531,12 @@ def main(argv=None):
     a.prefix = a.prefix or os.environ.get("TOVMIR_WINEPREFIX") or os.path.join(build,
                                                                                "wine-prefix")
     if not os.path.exists(a.exe):
-        ap.error("no %s: build the win32 preset first" % a.exe)
+        ap.error("no %s: build its preset first" % a.exe)
+    try:
+        a.arch = program_arch(a.exe)
+    except HarnessError as e:
+        ap.error(str(e))
+    a.wine = "%s-bit program, %s" % ("32" if a.arch == "win32" else "64", wine_version(a.arch))
 
     workdir = tempfile.mkdtemp(prefix="tovmir-bench-")
     rows = []
@@ -534,7 +551,7 @@ def main(argv=None):
         return 130
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
-    print("\n== summary (%s, %s)" % (os.path.relpath(a.exe), time.strftime("%Y-%m-%d")))
+    print("\n== summary (%s: %s, %s)" % (os.path.relpath(a.exe), a.wine, time.strftime("%Y-%m-%d")))
     print("| Figure | Measured | Goal | |")
     print("|---|---|---|---|")
     for row in rows:
