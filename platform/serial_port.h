@@ -1,10 +1,11 @@
 // serial_port.h: the OS's serial ports, opened exclusively by name and read one byte at a
 // time.
 //
-// Settings are staged: PortReadSettings loads the port's current line settings,
-// PortStageProtocolSettings changes what the handset's line needs (600 baud, 8 data bits,
-// no parity, one stop bit, binary), PortWriteSettings applies them. Nothing is ever written
-// to the line itself.
+// Settings are staged: PortReadSettings loads the port's current line settings (the first
+// time, also as the ones to put back at close), PortStageProtocolSettings applies the line
+// policy to them (platform/line_policy.h: 600 baud 8N1, every byte through unchanged,
+// hardware lines as they were), PortWriteSettings writes them. Nothing is ever written to
+// the line itself.
 //
 // Threads: open, settings and ClosePort on the owner's thread; PortReadByte and PortIdle on
 // the reader thread only; PortStop from any thread, to wake a reader blocked in a read.
@@ -38,6 +39,8 @@ enum class ReadResult {
   kStopped,  // PortStop was called
   kFailed,   // the port is gone (adapter unplugged) or broken; *why says how
 };
+// A line error (framing, overrun, parity, break) is cleared and the read goes on: only a
+// port that is gone ends the reads.
 ReadResult PortReadByte(PortHandle port, std::uint8_t* out, OsError* why);
 
 // Waits up to ms milliseconds; returns true at once, or as soon as, PortStop is called.
@@ -47,7 +50,8 @@ bool PortIdle(PortHandle port, int ms);
 void PortStop(PortHandle port);
 
 // Puts back the settings the port had when it was opened, where the OS keeps them beyond
-// the close, and closes it.
-void ClosePort(PortHandle port);
+// the close, gives up the exclusive hold, and closes it. False (and *why) when the settings
+// could not be put back; the port is closed all the same.
+bool ClosePort(PortHandle port, OsError* why);
 
 }  // namespace tovmir

@@ -14,9 +14,17 @@ constexpr int kEmptyReadPauseMs = 50;
 // How long shutdown waits for the reader to notice the stop before ending it by force.
 constexpr int kJoinTimeoutMs = 1000;
 
-bool SetupFailed(SerialLink& link) {
-  ClosePort(link.m_hComm);
+void ReportOpenFailed(SerialLink& link, const char* port_name) {
+  link.m_pOwner->LinkOpenFailed(std::string(port_name) + kTextCannotOpen, kTextError,
+                                link.m_error);
+}
+
+// A port that opened but cannot be set up is as unusable as one that did not open, and
+// the user is told so the same way.
+bool SetupFailed(SerialLink& link, const char* port_name) {
+  ClosePort(link.m_hComm, nullptr);  // the setup's own reason is the one to report
   link.m_hComm = nullptr;
+  ReportOpenFailed(link, port_name);
   return false;
 }
 
@@ -27,15 +35,15 @@ bool OpenSerialLink(SerialLink& link, const char* port_name, LinkOwner& owner) {
   link.m_error = {};
   link.m_hComm = OpenPort(port_name, &link.m_error);
   if (link.m_hComm == kPortOpenFailed) {
-    owner.LinkOpenFailed(std::string(port_name) + kTextCannotOpen, kTextError, link.m_error);
+    ReportOpenFailed(link, port_name);
     return false;
   }
-  if (!PortReadSettings(link.m_hComm, &link.m_error)) return SetupFailed(link);
+  if (!PortReadSettings(link.m_hComm, &link.m_error)) return SetupFailed(link, port_name);
   PortStageProtocolSettings(link.m_hComm);
-  if (!PortWriteSettings(link.m_hComm, &link.m_error)) return SetupFailed(link);
+  if (!PortWriteSettings(link.m_hComm, &link.m_error)) return SetupFailed(link, port_name);
   if (!StartThread(ReaderThreadProc, &link, &link.m_hReader, &link.m_dwReaderId)) {
     link.m_error = {0, "cannot start the reader thread"};
-    return SetupFailed(link);
+    return SetupFailed(link, port_name);
   }
   return true;
 }
@@ -61,15 +69,21 @@ void ReaderThreadProc(void* arg) {
   }
 }
 
-void CloseSerialLink(SerialLink& link) {
+bool CloseSerialLink(SerialLink& link) {
   if (link.m_hReader) {
     PortStop(link.m_hComm);
-    if (!JoinThread(link.m_hReader, kJoinTimeoutMs)) KillThread(link.m_hReader);
+    if (!JoinThread(link.m_hReader, kJoinTimeoutMs) && !KillThread(link.m_hReader)) {
+      // Still running and still using the link and its port: everything is left to it.
+      link.m_error = {0, "the reader thread did not stop"};
+      return false;
+    }
     CloseThread(link.m_hReader);
     link.m_hReader = nullptr;
   }
-  if (link.m_hComm && link.m_hComm != kPortOpenFailed) ClosePort(link.m_hComm);
+  bool ok = true;
+  if (link.m_hComm && link.m_hComm != kPortOpenFailed) ok = ClosePort(link.m_hComm, &link.m_error);
   link.m_hComm = nullptr;
+  return ok;
 }
 
 }  // namespace tovmir

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 
+#include "platform/line_policy.h"
 #include "platform/posix/os_error.h"
 
 namespace tovmir {
@@ -43,6 +44,7 @@ PortHandle OpenFailed(SerialPort* p, OsError* why, int code) {
 
 PortHandle OpenPort(const char* name, OsError* why) {
   auto* p = new SerialPort;
+  if (pipe2(p->wake, O_CLOEXEC | O_NONBLOCK) != 0) return OpenFailed(p, why, errno);
   // Non-blocking, so that a port waiting for carrier cannot hang the open; reads wait in
   // poll() instead.
   p->fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -51,8 +53,8 @@ PortHandle OpenPort(const char* name, OsError* why) {
   // flock also keeps out a second opener with root rights, which TIOCEXCL lets through.
   if (flock(p->fd, LOCK_EX | LOCK_NB) != 0)
     return OpenFailed(p, why, errno == EWOULDBLOCK ? EBUSY : errno);
+  // Last, so that no failure path has to give it up again: ClosePort does.
   if (ioctl(p->fd, TIOCEXCL) != 0) return OpenFailed(p, why, errno);
-  if (pipe2(p->wake, O_CLOEXEC | O_NONBLOCK) != 0) return OpenFailed(p, why, errno);
   return p;
 }
 
@@ -63,20 +65,7 @@ bool PortReadSettings(PortHandle p, OsError* why) {
   return true;
 }
 
-void PortStageProtocolSettings(PortHandle p) {
-  termios& t = p->staged;
-  // Binary-clean input: no line editing, echo, signals, translations or software flow
-  // control, which would eat or alter the handset's bytes.
-  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
-  t.c_oflag &= ~OPOST;
-  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
-  t.c_cflag |= CS8 | CREAD | CLOCAL;
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  cfsetispeed(&t, B600);
-  cfsetospeed(&t, B600);
-}
+void PortStageProtocolSettings(PortHandle p) { ApplyLinePolicy(p->staged); }
 
 bool PortWriteSettings(PortHandle p, OsError* why) {
   if (tcsetattr(p->fd, TCSANOW, &p->staged) != 0) return FailWith(why, errno);
@@ -127,10 +116,15 @@ void PortStop(PortHandle p) {
   (void)ignored;
 }
 
-void ClosePort(PortHandle p) {
-  if (p->have_original) tcsetattr(p->fd, TCSANOW, &p->original);
+bool ClosePort(PortHandle p, OsError* why) {
+  bool ok = true;
+  if (p->have_original && tcsetattr(p->fd, TCSANOW, &p->original) != 0) ok = FailWith(why, errno);
+  // The exclusive mark outlives the descriptor: left on, every later open by anyone but
+  // root would fail with EBUSY.
+  ioctl(p->fd, TIOCNXCL);
   CloseFds(p);
   delete p;
+  return ok;
 }
 
 }  // namespace tovmir

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "platform/line_policy.h"
 #include "platform/win32/os_error.h"
 
 namespace tovmir {
@@ -19,6 +20,8 @@ struct SerialPort {
   // costs a round trip to the server under Wine.
   std::atomic<bool> stopped{false};
   DCB staged{};
+  DCB original{};  // as opened; Windows keeps a port's settings beyond the close
+  bool have_original = false;
 };
 
 PortHandle const kPortOpenFailed = reinterpret_cast<PortHandle>(~std::uintptr_t{0});
@@ -65,21 +68,32 @@ PortHandle OpenPort(const char* name, OsError* why) {
 bool PortReadSettings(PortHandle p, OsError* why) {
   p->staged = DCB{};
   p->staged.DCBlength = sizeof(DCB);
-  return GetCommState(p->file, &p->staged) || FailWithLastError(why);
+  if (!GetCommState(p->file, &p->staged)) return FailWithLastError(why);
+  if (!p->have_original) p->original = p->staged;
+  p->have_original = true;
+  return true;
 }
 
-void PortStageProtocolSettings(PortHandle p) {
-  // Only the four the handset's line needs; flow control, special characters and the
-  // rest stay as the port has them.
-  p->staged.BaudRate = 600;
-  p->staged.ByteSize = 8;
-  p->staged.Parity = NOPARITY;
-  p->staged.StopBits = ONESTOPBIT;
-}
+void PortStageProtocolSettings(PortHandle p) { ApplyLinePolicy(p->staged); }
 
 bool PortWriteSettings(PortHandle p, OsError* why) {
   return SetCommState(p->file, &p->staged) || FailWithLastError(why);
 }
+
+namespace {
+
+// A read failed with `code`. Whether it was a line error (which ClearCommError reports and
+// clears, so that reading can go on) or the port is gone.
+ReadResult ReadFailed(PortHandle p, DWORD code, OsError* why) {
+  DWORD errors = 0;
+  if (ClearCommError(p->file, &errors, nullptr) &&
+      (errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_BREAK | CE_RXOVER)))
+    return ReadResult::kNothing;
+  FailWith(why, code);
+  return ReadResult::kFailed;
+}
+
+}  // namespace
 
 ReadResult PortReadByte(PortHandle p, std::uint8_t* out, OsError* why) {
   if (p->stopped.load()) return ReadResult::kStopped;
@@ -87,20 +101,15 @@ ReadResult PortReadByte(PortHandle p, std::uint8_t* out, OsError* why) {
   ov.hEvent = p->io;  // ReadFile resets it as the read starts
   DWORD got = 0;
   if (!ReadFile(p->file, out, 1, &got, &ov)) {
-    if (GetLastError() != ERROR_IO_PENDING) {
-      FailWithLastError(why);
-      return ReadResult::kFailed;
-    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_IO_PENDING) return ReadFailed(p, code, why);
     const HANDLE waits[2] = {p->stop, p->io};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
       CancelIo(p->file);
       GetOverlappedResult(p->file, &ov, &got, TRUE);  // the buffer is ours again
       return ReadResult::kStopped;
     }
-    if (!GetOverlappedResult(p->file, &ov, &got, FALSE)) {
-      FailWithLastError(why);
-      return ReadResult::kFailed;
-    }
+    if (!GetOverlappedResult(p->file, &ov, &got, FALSE)) return ReadFailed(p, GetLastError(), why);
   }
   return got == 1 ? ReadResult::kByte : ReadResult::kNothing;
 }
@@ -114,6 +123,11 @@ void PortStop(PortHandle p) {
   SetEvent(p->stop);
 }
 
-void ClosePort(PortHandle p) { Release(p); }
+bool ClosePort(PortHandle p, OsError* why) {
+  const bool ok = !p->have_original || SetCommState(p->file, &p->original) ||
+                  FailWithLastError(why);
+  Release(p);
+  return ok;
+}
 
 }  // namespace tovmir

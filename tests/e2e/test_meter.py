@@ -610,11 +610,17 @@ class Display(unittest.TestCase):
 
 
 class OpenFailure(unittest.TestCase):
-    """A port that cannot be opened: the message, then a meter that never sweeps."""
+    """A port that cannot be opened, or opens but cannot be set up as a port: the message,
+    then a meter that never sweeps."""
 
     def test_port_that_cannot_be_opened(self):
-        port = next("COM%d" % n for n in range(7, 100)
-                    if "COM%d" % n not in SESSION.host_ports and "COM%d" % n not in PORTS)
+        self.check(next("COM%d" % n for n in range(7, 100)
+                        if "COM%d" % n not in SESSION.host_ports and "COM%d" % n not in PORTS))
+
+    def test_name_that_opens_but_is_no_port(self):
+        self.check("NUL")
+
+    def check(self, port):
         m = Meter(self, [port], visible=False)
         box = wait_for(lambda: owned_windows(m.hwnd, "エラー"), 10, "the message box")[0]
         self.assertFalse(m.info()["visible"], "the meter waits behind the message")

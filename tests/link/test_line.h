@@ -12,6 +12,10 @@ struct LineSettings {
   int data_bits = 0;
   bool parity = true;
   int stop_bits = 0;
+  bool xon_xoff = true;  // software flow control, either way
+  bool hw_flow = false;  // RTS/CTS flow control
+  bool altered = true;   // any setting that drops, replaces or changes a received byte
+  bool operator==(const LineSettings&) const = default;
 };
 
 class TestLine {
@@ -20,6 +24,8 @@ class TestLine {
   static std::unique_ptr<TestLine> Create(const std::string& com);
   // A port name that nothing answers to.
   static std::string MissingPort();
+  // A name that can be opened but is no serial port.
+  static std::string UnusablePort();
   // Whether a second open of a port in use fails here (Wine does not enforce share mode 0).
   static bool ExclusiveOpenEnforced();
 
@@ -29,6 +35,9 @@ class TestLine {
   virtual void Write(const std::string& bytes) = 0;
   // The port's line settings as the OS side of the pty has them.
   virtual LineSettings Settings() = 0;
+  // Leaves the port as a careless program might: 9600 baud, XON/XOFF both ways, bytes
+  // stripped, mapped or checked, and RTS/CTS flow control on (which a cable may need).
+  virtual void Spoil() = 0;
   // Takes the far end away, like pulling out the adapter.
   virtual void Unplug() = 0;
 };

@@ -32,15 +32,28 @@ class PtyLine : public TestLine {
     }
   }
   LineSettings Settings() override {
-    termios t;
-    if (tcgetattr(slave_, &t) != 0) throw std::runtime_error("tcgetattr failed");
+    const termios t = Get();
     LineSettings s;
-    s.baud = cfgetispeed(&t) == B600 ? 600 : static_cast<int>(cfgetispeed(&t));
+    const speed_t speed = cfgetispeed(&t);
+    s.baud = speed == B600 ? 600 : speed == B9600 ? 9600 : static_cast<int>(speed);
     const tcflag_t size = t.c_cflag & CSIZE;
     s.data_bits = size == CS8 ? 8 : size == CS7 ? 7 : size == CS6 ? 6 : 5;
     s.parity = (t.c_cflag & PARENB) != 0;
     s.stop_bits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    s.xon_xoff = (t.c_iflag & (IXON | IXOFF | IXANY)) != 0;
+    s.hw_flow = (t.c_cflag & CRTSCTS) != 0;
+    s.altered = (t.c_iflag & (ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | PARMRK | INPCK)) ||
+                (t.c_lflag & (ICANON | ISIG | IEXTEN));
     return s;
+  }
+  void Spoil() override {
+    termios t = Get();
+    t.c_iflag |= IXON | IXOFF | ISTRIP | ICRNL | IUCLC | INPCK;
+    t.c_lflag |= ICANON | ISIG;
+    t.c_cflag |= CRTSCTS;
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    if (tcsetattr(slave_, TCSANOW, &t) != 0) throw std::runtime_error("tcsetattr failed");
   }
   void Unplug() override {
     close(master_);
@@ -48,6 +61,12 @@ class PtyLine : public TestLine {
   }
 
  private:
+  termios Get() {
+    termios t;
+    if (tcgetattr(slave_, &t) != 0) throw std::runtime_error("tcgetattr failed");
+    return t;
+  }
+
   int master_ = -1, slave_ = -1;  // the test keeps the slave open to read its settings
   std::string name_;
 };
@@ -58,6 +77,7 @@ std::unique_ptr<TestLine> TestLine::Create(const std::string&) {
   return std::make_unique<PtyLine>();
 }
 std::string TestLine::MissingPort() { return "/dev/tovmir-no-such-port"; }
+std::string TestLine::UnusablePort() { return "/dev/null"; }
 bool TestLine::ExclusiveOpenEnforced() { return true; }
 
 }  // namespace tovmir::test

@@ -29,8 +29,12 @@ void RunUnix(const std::string& command) {
   PROCESS_INFORMATION pi{};
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
     throw std::runtime_error("cannot run " + line);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  // For a native program Wine gives no process handle, and may leave a stale value in
+  // hThread: closing that would close some other handle of ours (a port, say).
+  if (pi.hProcess) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
 }
 
 class WineLine : public TestLine {
@@ -84,12 +88,49 @@ class WineLine : public TestLine {
     r.data_bits = has("cs8") ? 8 : has("cs7") ? 7 : has("cs6") ? 6 : 5;
     r.parity = !has("-parenb");
     r.stop_bits = has("-cstopb") ? 1 : 2;
+    r.xon_xoff = !has("-ixon") || !has("-ixoff") || !has("-ixany");
+    r.hw_flow = !has("-crtscts");
+    // What Windows reports of the port, besides what the device does.
+    const DCB d = State();
+    r.altered = !has("-istrip") || !has("-icrnl") || !has("-inlcr") || !has("-igncr") ||
+                !has("-iuclc") || !has("-parmrk") || !has("-inpck") || !d.fBinary || d.fNull ||
+                d.fErrorChar || d.fParity || d.fAbortOnError || d.fOutX || d.fInX;
     return r;
+  }
+
+  void Spoil() override {
+    DCB d = State();
+    d.BaudRate = 9600;
+    d.fOutX = d.fInX = TRUE;
+    d.fNull = d.fErrorChar = d.fParity = d.fAbortOnError = TRUE;
+    d.fOutxCtsFlow = TRUE;
+    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    const HANDLE port = OpenPort();
+    const BOOL ok = SetCommState(port, &d);
+    CloseHandle(port);
+    if (!ok) throw std::runtime_error("SetCommState on " + com_ + " failed");
   }
 
   void Unplug() override { RunUnix("kill " + pid_); }
 
  private:
+  // A handle of the test's own (Wine does not hold a port to one opener).
+  HANDLE OpenPort() {
+    const HANDLE port = CreateFileA(("\\\\.\\" + com_).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + com_);
+    return port;
+  }
+  DCB State() {
+    const HANDLE port = OpenPort();
+    DCB d{};
+    d.DCBlength = sizeof d;
+    const BOOL ok = GetCommState(port, &d);
+    CloseHandle(port);
+    if (!ok) throw std::runtime_error("GetCommState on " + com_ + " failed");
+    return d;
+  }
+
   std::string com_, far_, near_, pid_;
   HANDLE far_handle_ = INVALID_HANDLE_VALUE;
 };
@@ -100,6 +141,7 @@ std::unique_ptr<TestLine> TestLine::Create(const std::string& com) {
   return std::make_unique<WineLine>(com);
 }
 std::string TestLine::MissingPort() { return "COM7"; }
+std::string TestLine::UnusablePort() { return "NUL"; }
 bool TestLine::ExclusiveOpenEnforced() {
   // Windows refuses a second open of a COM port; Wine lets it through.
   return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr;
