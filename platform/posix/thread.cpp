@@ -1,11 +1,12 @@
-// Threads on POSIX.
+// Threads on POSIX. They are never cancelled: see KillThread.
 #include "platform/thread.h"
 
 #include <pthread.h>
 
 #include <atomic>
-#include <cerrno>
-#include <ctime>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace tovmir {
 
@@ -13,23 +14,54 @@ struct Thread {
   pthread_t id{};
   ThreadProc proc;
   void* arg;
+  std::mutex mu;
+  std::condition_variable ended_cv;
+  bool ended = false;   // under mu: the procedure has returned or been cancelled
   bool joined = false;  // a pthread may be joined only once; callers may ask again
 };
 
 namespace {
 
-void* Run(void* t) {
-  auto* self = static_cast<Thread*>(t);
+// Marks the thread's end, for a join that waits on the steady clock.
+struct EndMark {
+  Thread* t;
+  ~EndMark() {
+    std::lock_guard<std::mutex> lock(t->mu);
+    t->ended = true;
+    t->ended_cv.notify_all();
+  }
+};
+
+void* Run(void* p) {
+  auto* self = static_cast<Thread*>(p);
+  EndMark mark{self};
   self->proc(self->arg);
   return nullptr;
 }
 
+// Waits on the steady clock for the end mark, then reaps the thread.
+bool WaitEnded(Thread* t, int timeout_ms) {
+  if (t->joined) return true;
+  {
+    std::unique_lock<std::mutex> lock(t->mu);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    if (!t->ended_cv.wait_until(lock, deadline, [t] { return t->ended; })) return false;
+  }
+  pthread_join(t->id, nullptr);  // past its end mark: returns at once
+  t->joined = true;
+  return true;
+}
+
 std::atomic<std::uint32_t> g_next_id{1};
+
+constexpr int kKillWaitMs = 1000;
 
 }  // namespace
 
 bool StartThread(ThreadProc proc, void* arg, ThreadHandle* out, std::uint32_t* id) {
-  auto* t = new Thread{{}, proc, arg, false};
+  auto* t = new Thread;
+  t->proc = proc;
+  t->arg = arg;
   if (pthread_create(&t->id, nullptr, Run, t) != 0) {
     delete t;
     *out = nullptr;
@@ -40,30 +72,9 @@ bool StartThread(ThreadProc proc, void* arg, ThreadHandle* out, std::uint32_t* i
   return true;
 }
 
-bool JoinThread(ThreadHandle t, int timeout_ms) {
-  if (t->joined) return true;
-  timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += timeout_ms / 1000;
-  deadline.tv_nsec += (timeout_ms % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
-  int rc;
-  while ((rc = pthread_timedjoin_np(t->id, nullptr, &deadline)) == EINTR) {
-  }
-  t->joined = rc == 0;
-  return t->joined;
-}
+bool JoinThread(ThreadHandle t, int timeout_ms) { return WaitEnded(t, timeout_ms); }
 
-void KillThread(ThreadHandle t) {
-  if (t->joined) return;
-  // The reader blocks in poll(), a cancellation point.
-  pthread_cancel(t->id);
-  pthread_join(t->id, nullptr);
-  t->joined = true;
-}
+bool KillThread(ThreadHandle t) { return WaitEnded(t, kKillWaitMs); }
 
 void CloseThread(ThreadHandle t) { delete t; }
 

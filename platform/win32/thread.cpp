@@ -50,9 +50,10 @@ bool JoinThread(ThreadHandle t, int timeout_ms) {
   }
 }
 
-void KillThread(ThreadHandle t) {
+bool KillThread(ThreadHandle t) {
   TerminateThread(t->handle, 0);
   WaitForSingleObject(t->handle, INFINITE);
+  return true;
 }
 
 void CloseThread(ThreadHandle t) {
