@@ -68,10 +68,10 @@ MeterFigure ComputeFigure(int width, int height, int level, bool hollow) {
 }
 
 void PaintFigure(const MeterFigure& f, std::string_view status_cp932, FigureSurface& out) {
-  out.Polygon(f.antenna_brush, f.antenna, 6);
+  out.Polygon(f.antenna_brush, f.antenna);
   if (f.cutouts) {
-    out.Polygon(Brush::kCutout, f.left_cutout, 3);
-    out.Polygon(Brush::kCutout, f.right_cutout, 3);
+    out.Polygon(Brush::kCutout, f.left_cutout);
+    out.Polygon(Brush::kCutout, f.right_cutout);
   }
   for (int i = 0; i < kBarCount; ++i) out.Rectangle(f.bar_brush[i], f.bars[i]);
   out.Text(f.status, status_cp932);

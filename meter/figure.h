@@ -7,6 +7,7 @@
 // paints. Any thread may call these.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 namespace tovmir {
@@ -53,7 +54,8 @@ int MeterHeight(int client_height);
 
 class FigureSurface {
  public:
-  virtual void Polygon(Brush brush, const Point* points, int count) = 0;
+  // A closed polygon through every one of the points.
+  virtual void Polygon(Brush brush, std::span<const Point> points) = 0;
   virtual void Rectangle(Brush brush, const Rect& r) = 0;
   // One line, left- and bottom-aligned in r, not clipped, on an opaque button-face
   // background, in black; text in code page 932.

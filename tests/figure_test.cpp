@@ -73,8 +73,8 @@ TEST(Figure, StatusLineEndsTwoPixelsAboveTheClientBottom) {
 
 class RecordingSurface : public FigureSurface {
  public:
-  void Polygon(Brush b, const Point* p, int n) override {
-    calls.push_back("polygon " + std::to_string(static_cast<int>(b)) + " " + std::to_string(n) +
+  void Polygon(Brush b, std::span<const Point> p) override {
+    calls.push_back("polygon " + std::to_string(static_cast<int>(b)) + " " + std::to_string(p.size()) +
                     " " + std::to_string(p[0].x));
   }
   void Rectangle(Brush b, const Rect& r) override {

@@ -32,11 +32,12 @@ endfunction()
 
 tovmir_wine_test(logic_test
   SOURCES receiver_test.cpp text_test.cpp command_line_test.cpp figure_test.cpp
-  LIBS tovmir_receiver tovmir_meter tovmir_platform)
+          win32/gdi_test.cpp ${PROJECT_SOURCE_DIR}/app/meter_paint.cpp
+  LIBS tovmir_receiver tovmir_meter tovmir_win32ui tovmir_platform)
 tovmir_wine_test(win_link_test
   SOURCES link/link_test.cpp link/win32/test_line.cpp
   LIBS tovmir_serial tovmir_receiver tovmir_platform
-  PORTS COM1 COM12)
+  PORTS COM1 COM3 COM12)
 
 # The program itself, without running it: PE32 or PE32+ for its machine, GUI subsystem,
 # imports, size and resources.

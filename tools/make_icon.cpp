@@ -28,10 +28,10 @@ const std::uint8_t kPalette[16][3] = {
 Raster Draw(int s) {
   Raster c(s, s, kGrey);
   const MeterFigure f = ComputeFigure(s * 3 / 2, s + 1, 0, false);
-  c.Polygon(f.antenna, 6, kBlack, kBlack);
+  c.Polygon(f.antenna, kBlack, kBlack);
   if (f.cutouts && s >= 32) {  // at 16 pixels the cut-outs would be specks
-    c.Polygon(f.left_cutout, 3, kGrey, kBlack);
-    c.Polygon(f.right_cutout, 3, kGrey, kBlack);
+    c.Polygon(f.left_cutout, kGrey, kBlack);
+    c.Polygon(f.right_cutout, kGrey, kBlack);
   }
   const int foot = f.antenna[3].y + 1, top = f.antenna[0].y;
   const int width = s / 10 > 1 ? s / 10 : 1, gap = s >= 32 ? 1 : 0;

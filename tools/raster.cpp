@@ -21,10 +21,11 @@ void Raster::Set(int x, int y, std::uint8_t v) {
   if (x >= 0 && y >= 0 && x < width_ && y < height_) px_[static_cast<size_t>(y) * width_ + x] = v;
 }
 
-void Raster::Polygon(const Point* p, int n, std::uint8_t fill, std::uint8_t outline) {
+void Raster::Polygon(std::span<const Point> p, std::uint8_t fill, std::uint8_t outline) {
+  const int n = static_cast<int>(p.size());
   for (int y = 0; y < height_; ++y)
     for (int x = 0; x < width_; ++x)
-      if (Inside(p, n, x + 0.5, y + 0.5)) Set(x, y, fill);
+      if (Inside(p.data(), n, x + 0.5, y + 0.5)) Set(x, y, fill);
   for (int i = 0; i < n; ++i) Line(p[i], p[(i + 1) % n], outline);
 }
 

@@ -20,7 +20,7 @@ class Raster {
   void Set(int x, int y, std::uint8_t v);
 
   // The interior in `fill`, then the outline in `outline`.
-  void Polygon(const Point* p, int n, std::uint8_t fill, std::uint8_t outline);
+  void Polygon(std::span<const Point> p, std::uint8_t fill, std::uint8_t outline);
   // Columns left..right-1, rows top..bottom-1.
   void Fill(const Rect& r, std::uint8_t v);
   // GDI's Rectangle: the box in `fill`, its one-pixel edge, inside the box, in `outline`.

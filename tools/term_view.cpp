@@ -19,7 +19,7 @@ std::uint8_t ValueOf(Brush b) { return b == Brush::kBlack ? kSolid : b == Brush:
 class RasterSurface : public FigureSurface {
  public:
   explicit RasterSurface(Raster& r) : r_(r) {}
-  void Polygon(Brush b, const Point* p, int n) override { r_.Polygon(p, n, ValueOf(b), ValueOf(b)); }
+  void Polygon(Brush b, std::span<const Point> p) override { r_.Polygon(p, ValueOf(b), ValueOf(b)); }
   void Rectangle(Brush b, const Rect& rect) override { r_.Rectangle(rect, ValueOf(b), ValueOf(b)); }
   void Text(const Rect&, std::string_view) override {}  // the status line is a line of its own
 
