@@ -38,6 +38,8 @@ TEST(FigureTool, ListsTheCallsInPaintOrder) {
 TEST(FigureTool, RejectsBadArguments) {
   const std::vector<std::vector<std::string>> bad = {
       {},
+      {"400"},
+      {"400", "180"},
       {"400", "180", "13"},
       {"400", "180", "13", "0", "9"},
       {"4OO", "180", "13", "0"},
@@ -51,6 +53,7 @@ TEST(FigureTool, RejectsBadArguments) {
       {"400", "180", "13", "0", "--png"},
       {"99999999999", "180", "13", "0"},
       {"400", "180", "13", "0", "--status", "\xF0\x9F\x93\xB6"},
+      {"400", "180", "13", "0", "--png", ""},
       {"400", "180", "13", "0", "--png", "/nonexistent/dir/meter.png"},
       {"0", "180", "13", "0", "--png", "/tmp/never-written.png"},
   };
@@ -63,6 +66,10 @@ TEST(FigureTool, RejectsBadArguments) {
   }
   EXPECT_NE(Figure({"0", "180", "13", "0", "--png", "/tmp/x.png"}).err.find("width 0"),
             std::string::npos);
+  // A PNG that cannot be written says why.
+  for (const auto& [path, why] : {std::pair{"/nonexistent/dir/meter.png", "No such file or directory"},
+                                  std::pair{"/dev/full", "No space left on device"}})
+    EXPECT_NE(Figure({"40", "20", "3", "0", "--png", path}).err.find(why), std::string::npos) << path;
   EXPECT_EQ(Figure({"0", "1", "0", "0"}).status, 0) << "a listing is fine at width 0";
 }
 

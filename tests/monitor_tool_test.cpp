@@ -1,10 +1,16 @@
 // tovmir-tool monitor on a pty, as a user runs it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 
 #include "tests/support/process.h"
 
@@ -24,6 +30,19 @@ class Pty {
   }
   const std::string& name() const { return name_; }
   void Write(const std::string& s) { ASSERT_EQ(write(master_, s.data(), s.size()), ssize_t(s.size())); }
+  // Whether the port is still marked for one opener only.
+  bool Exclusive() const {
+    int on = -1;
+    EXPECT_EQ(ioctl(slave_, TIOCGEXCL, &on), 0);
+    return on != 0;
+  }
+  void GiveTo(uid_t uid) { EXPECT_EQ(fchown(slave_, uid, static_cast<gid_t>(-1)), 0); }
+  // Writes what the line takes now, without waiting for a reader that may be stuck.
+  void Offer(const std::string& s) {
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    const ssize_t ignored = write(master_, s.data(), s.size());
+    (void)ignored;
+  }
 
  private:
   int master_, slave_;
@@ -65,18 +84,90 @@ TEST(MonitorTool, PrintsTheTokensThatChangeTheMeterAndEndsOnSigterm) {
   EXPECT_LT(ms, 100);
 }
 
-TEST(MonitorTool, EndsOnSigintAndRestoresTheLine) {
+// The command line of a monitor run as a user other than root: as "nobody" when the test
+// runs as root, from a copy of the tool that user may run.
+std::vector<std::string> AsAnotherUser(const std::vector<std::string>& args, Pty& pty) {
+  if (geteuid() != 0) return args;
+  const std::string tool = TempFile("tool-for-nobody", "");
+  std::ifstream in(TOVMIR_TOOL, std::ios::binary);
+  std::ofstream(tool, std::ios::binary) << in.rdbuf();
+  EXPECT_EQ(chmod(tool.c_str(), 0755), 0);
+  pty.GiveTo(65534);
+  std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                   "--clear-groups", tool};
+  argv.insert(argv.end(), args.begin() + 1, args.end());
+  return argv;
+}
+
+TEST(MonitorTool, EndsOnSigintAndLeavesThePortFreeForAnyone) {
   Pty pty;
   Child monitor({TOVMIR_TOOL, "monitor", pty.name()});
   std::string line;
   ASSERT_TRUE(monitor.ReadLine(line));
+  EXPECT_TRUE(pty.Exclusive());
   monitor.Signal(SIGINT);
   EXPECT_EQ(monitor.Wait(), 0);
-  // The port is free again.
-  Child again({TOVMIR_TOOL, "monitor", pty.name()});
+  // Free again, and not only for root, whom the exclusive mark does not stop.
+  EXPECT_FALSE(pty.Exclusive());
+  Child again(AsAnotherUser({TOVMIR_TOOL, "monitor", pty.name()}, pty));
   ASSERT_TRUE(again.ReadLine(line)) << again.Errors();
   again.Signal(SIGTERM);
   EXPECT_EQ(again.Wait(), 0);
+}
+
+TEST(MonitorTool, EndsAtOnceOnSigtermWhileNobodyReadsItsOutput) {
+  Pty pty;
+  const std::string fifo = TempFile("unread.fifo", "");
+  unlink(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int unread = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // held open, never read
+  ASSERT_GE(unread, 0);
+  Child monitor({"/bin/sh", "-c", "exec " TOVMIR_TOOL " monitor " + pty.name() + " > " + fifo});
+  auto pending = [&] {
+    int n = 0;
+    ioctl(unread, FIONREAD, &n);
+    return n;
+  };
+  // Level changes, a line each, until the pipe is full to its last page (the output's
+  // writes are shorter than a page), and then more than that page holds.
+  const int full = fcntl(unread, F_GETPIPE_SZ) - 4096;
+  std::string changes;
+  for (int i = 0; i < 30; ++i) changes += "\xC1\xC2";
+  for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       pending() < full && std::chrono::steady_clock::now() < deadline;)
+    pty.Offer(changes);
+  ASSERT_GE(pending(), full);
+  pty.Offer(changes);
+
+  const auto start = std::chrono::steady_clock::now();
+  monitor.Signal(SIGTERM);
+  EXPECT_EQ(monitor.Wait(2000), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_FALSE(pty.Exclusive());
+  close(unread);
+  unlink(fifo.c_str());
+}
+
+TEST(MonitorTool, FailuresToWaitOrToWriteAreErrorsWithTheirReason) {
+  Pty pty;
+  Child monitor({TOVMIR_TOOL, "monitor", pty.name()});
+  std::string line;
+  ASSERT_TRUE(monitor.ReadLine(line));
+  pty.Write("\xA3");  // a redraw: the sanitizers' checks of it are made while files can be opened
+  ASSERT_TRUE(monitor.ReadLine(line));
+  // No descriptor may be waited on any more: its next wait fails.
+  const rlimit none = {1, 1};
+  ASSERT_EQ(prlimit(monitor.pid(), RLIMIT_NOFILE, &none, nullptr), 0);
+  EXPECT_EQ(monitor.Wait(3000), 1);
+  const std::string err = monitor.Errors();
+  EXPECT_NE(err.find("cannot wait for the port: Invalid argument"), std::string::npos) << err;
+
+  Pty other;
+  const ProcessResult full = RunProcess(
+      {"/bin/sh", "-c", "exec " TOVMIR_TOOL " monitor " + other.name() + " > /dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("cannot write to standard output: No space left on device"),
+            std::string::npos) << full.err;
 }
 
 TEST(MonitorTool, APortThatCannotBeOpened) {
@@ -85,9 +176,11 @@ TEST(MonitorTool, APortThatCannotBeOpened) {
   EXPECT_EQ(r.err.rfind("/dev/tovmir-missingが開けません\n", 0), 0u) << r.err;
   EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
 
-  const ProcessResult com = RunProcess({TOVMIR_TOOL, "monitor", "COM99"});
-  EXPECT_EQ(com.status, 1);
-  EXPECT_EQ(com.err.rfind("COM99が開けません\n/dev/ttyS98: ", 0), 0u) << com.err;
+  for (const std::string name : {"COM99", "com99"}) {
+    const ProcessResult com = RunProcess({TOVMIR_TOOL, "monitor", name});
+    EXPECT_EQ(com.status, 1);
+    EXPECT_EQ(com.err.rfind(name + "が開けません\n/dev/ttyS98: ", 0), 0u) << com.err;
+  }
 }
 
 TEST(MonitorTool, APortInUseCannotBeOpenedTwice) {

@@ -81,10 +81,51 @@ TEST(ReplayTool, ScriptFileAndRawCapture) {
   EXPECT_NE(lines[4].find("hollow=1"), std::string::npos);
 }
 
+// Through the shell, for redirections.
+ProcessResult Shell(const std::string& command) { return RunProcess({"/bin/sh", "-c", command}); }
+
+TEST(ReplayTool, InputThatCannotBeReadAndOutputThatCannotBeWritten) {
+  const std::string dir = testing::TempDir();
+  for (const ProcessResult& r : {Replay({dir}), Replay({"--raw", dir})}) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot read '" + dir + "': Is a directory"), std::string::npos) << r.err;
+  }
+  const ProcessResult in = Shell(TOVMIR_TOOL " replay - < " + dir);
+  EXPECT_EQ(in.status, 1);
+  EXPECT_NE(in.err.find("cannot read '<stdin>': Is a directory"), std::string::npos) << in.err;
+
+  const std::string script = TempFile("full.txt", "a3 c5 t t t t\n");
+  for (const char* raw : {"", "--raw "}) {
+    const ProcessResult full = Shell(TOVMIR_TOOL " replay " + std::string(raw) + script + " > /dev/full");
+    EXPECT_EQ(full.status, 1) << raw;
+    EXPECT_NE(full.err.find("cannot write to standard output: No space left on device"),
+              std::string::npos) << full.err;
+  }
+}
+
+TEST(ReplayTool, AnEndlessTokenIsRefusedAtOnceAndShownCutShortAndEscaped) {
+  Child endless({TOVMIR_TOOL, "replay", "/dev/zero"});
+  EXPECT_EQ(endless.Wait(5000), 2) << "read on and on";
+  const std::string err = endless.Errors();
+  EXPECT_NE(err.find("line 1: a token longer than 64 bytes: '\\x00\\x00"), std::string::npos) << err;
+  EXPECT_LT(err.size(), 300u);
+
+  const ProcessResult big = Replay({}, "c5 " + std::string(1 << 20, 'a'));
+  EXPECT_EQ(big.status, 2);
+  EXPECT_LT(big.err.size(), 300u);
+  EXPECT_EQ(Lines(big.out).size(), 2u);  // init, c5
+
+  const ProcessResult control = Replay({}, "c5\n\x1b[2Jz\x07 c6\n");
+  EXPECT_EQ(control.status, 2);
+  EXPECT_NE(control.err.find("line 2: unknown token '\\x1B[2Jz\\x07'"), std::string::npos)
+      << control.err;
+}
+
 TEST(ReplayTool, MissingFilesAndBadArguments) {
   const ProcessResult missing = Replay({"/nonexistent/script"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("/nonexistent/script"), std::string::npos);
+  EXPECT_NE(missing.err.find("cannot open '/nonexistent/script': No such file or directory"),
+            std::string::npos) << missing.err;
   EXPECT_TRUE(missing.out.empty());
   EXPECT_EQ(Replay({"--raw", "/nonexistent/capture"}).status, 1);
   EXPECT_EQ(Replay({"--raw"}).status, 2);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -107,17 +108,46 @@ TEST(SimTool, BadScriptsAndArguments) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("line 2"), std::string::npos) << bad.err;
   EXPECT_TRUE(bad.out.empty()) << "nothing is opened for a bad script";
-  for (const char* script : {"t\n", "wait -1\n", "wait x\n", "c5 zz\n"})
+  for (const char* script : {"t\n", "wait -1\n", "wait x\n", "c5 zz\n", "wait 0x10\n",
+                             "wait 1e3\n", "wait inf\n", "wait .\n"})
     EXPECT_EQ(RunProcess({TOVMIR_TOOL, "sim", "-"}, script).status, 2) << script;
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "sim", "/nonexistent/script"}).status, 1);
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "sim", "--seed", "x"}).status, 2);
+  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "sim", "--port", "", "-"}, "c5").status, 2);
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "sim", "--port", "/nonexistent/tty", "-"}, "c5").status, 1);
+
+  // Scripts that cannot be read are errors, not empty scripts; an endless token ends it.
+  const std::string dir = testing::TempDir();
+  for (const auto& [script, why] : {std::pair{dir, "Is a directory"},
+                                    std::pair{std::string("/proc/self/mem"), "Input/output error"}}) {
+    const ProcessResult r = RunProcess({TOVMIR_TOOL, "sim", script});
+    EXPECT_EQ(r.status, 1) << script;
+    EXPECT_NE(r.err.find("cannot read '" + script + "': " + why), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << "nothing is opened for a script that cannot be read";
+  }
+  Child endless({TOVMIR_TOOL, "sim", "/dev/zero"});
+  EXPECT_EQ(endless.Wait(5000), 2);
+}
+
+TEST(SimTool, PlaysAScriptFromStandardInput) {
+  int master, slave;
+  char name[128];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  const ProcessResult r = RunProcess({TOVMIR_TOOL, "sim", "--port", name, "-"}, "a3 # start\nc5\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  char got[4] = {};
+  EXPECT_EQ(read(master, got, sizeof got), 2);
+  EXPECT_EQ(std::string(got, 2), "\xA3\xC5");
+  close(master);
+  close(slave);
 }
 
 TEST(SimTool, WritesIntoAnExistingPortAndStopsAtOnceOnSigterm) {
   int master, slave;
   char name[128];
   ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  termios before;
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
   Child sim({TOVMIR_TOOL, "sim", "--port", name, "--seed", "5"});
   std::string first;
   ASSERT_TRUE(sim.ReadLine(first));
@@ -137,6 +167,11 @@ TEST(SimTool, WritesIntoAnExistingPortAndStopsAtOnceOnSigterm) {
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), 0);
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  termios after;  // the device as it was before
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
   close(master);
   close(slave);
 }

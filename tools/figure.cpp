@@ -40,9 +40,9 @@ const char* BrushName(Brush b) {
 
 class ListingSurface : public FigureSurface {
  public:
-  void Polygon(Brush brush, const Point* p, int n) override {
+  void Polygon(Brush brush, std::span<const Point> points) override {
     std::cout << "polygon " << BrushName(brush);
-    for (int i = 0; i < n; ++i) std::cout << ' ' << p[i].x << ',' << p[i].y;
+    for (const Point& p : points) std::cout << ' ' << p.x << ',' << p.y;
     std::cout << '\n';
   }
   void Rectangle(Brush brush, const Rect& r) override {
@@ -63,7 +63,7 @@ class ListingSurface : public FigureSurface {
 int FigureMain(int argc, char** argv) {
   std::string png, status_utf8;
   bool have_status = false;
-  int numbers[4];
+  int numbers[4] = {};
   int count = 0;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
@@ -72,6 +72,7 @@ int FigureMain(int argc, char** argv) {
       return 0;
     }
     if ((a == "--png" || a == "--status") && i + 1 < argc) {
+      if (a == "--png" && !argv[i + 1][0]) return Usage("figure", kFigureHelp);
       (a == "--png" ? png : status_utf8) = argv[++i];
       have_status |= a == "--status";
       continue;
@@ -80,9 +81,10 @@ int FigureMain(int argc, char** argv) {
       return Usage("figure", kFigureHelp);
     ++count;
   }
+  if (count != 4) return Usage("figure", kFigureHelp);
   const int W = numbers[0], H = numbers[1], level = numbers[2], hollow = numbers[3];
-  if (count != 4 || W < 0 || W > kMaxExtent || H < 1 || H > kMaxExtent || level < 0 ||
-      level > kBarCount || (hollow != 0 && hollow != 1))
+  if (W < 0 || W > kMaxExtent || H < 1 || H > kMaxExtent || level < 0 || level > kBarCount ||
+      (hollow != 0 && hollow != 1))
     return Usage("figure", kFigureHelp);
 
   std::string status = kTextPowerOff;  // what a freshly opened window shows
@@ -91,7 +93,7 @@ int FigureMain(int argc, char** argv) {
 
   ListingSurface listing;
   PaintFigure(ComputeFigure(W, H, level, hollow == 1), status, listing);
-  std::cout.flush();
+  if (const int failed = FinishOutput("figure")) return failed;
 
   if (!png.empty()) {
     const std::string error = WriteMeterPng(png, W, H, level, hollow == 1, status);

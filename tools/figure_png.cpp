@@ -3,6 +3,9 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "meter/figure.h"
@@ -24,9 +27,9 @@ class CairoSurface : public FigureSurface {
     cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
   }
 
-  void Polygon(Brush brush, const Point* p, int n) override {
+  void Polygon(Brush brush, std::span<const Point> points) override {
     // Through pixel centres, so that the one-pixel outline covers the vertices' pixels.
-    for (int i = 0; i < n; ++i) cairo_line_to(cr_, p[i].x + 0.5, p[i].y + 0.5);
+    for (const Point& p : points) cairo_line_to(cr_, p.x + 0.5, p.y + 0.5);
     cairo_close_path(cr_);
     SetColour(brush);
     cairo_fill_preserve(cr_);
@@ -79,7 +82,27 @@ class CairoSurface : public FigureSurface {
   cairo_t* cr_;
 };
 
+// Writes through a file of our own rather than cairo's, so that a failure comes with the
+// system's reason.
+cairo_status_t WriteChunk(void* file, const unsigned char* data, unsigned int length) {
+  return std::fwrite(data, 1, length, static_cast<FILE*>(file)) == length
+             ? CAIRO_STATUS_SUCCESS
+             : CAIRO_STATUS_WRITE_ERROR;
+}
+
 }  // namespace
+
+std::string WritePng(cairo_surface_t* image, const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return "cannot open '" + path + "': " + std::strerror(errno);
+  const cairo_status_t st = cairo_surface_write_to_png_stream(image, WriteChunk, file);
+  const int write_errno = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (st == CAIRO_STATUS_WRITE_ERROR || !closed)
+    return "cannot write '" + path + "': " + std::strerror(st == CAIRO_STATUS_WRITE_ERROR ? write_errno : errno);
+  if (st != CAIRO_STATUS_SUCCESS) return "cannot write '" + path + "': " + cairo_status_to_string(st);
+  return {};
+}
 
 std::string WriteMeterPng(const std::string& path, int width, int meter_height, int level,
                           bool hollow, std::string_view status_cp932) {
@@ -104,10 +127,7 @@ std::string WriteMeterPng(const std::string& path, int width, int meter_height, 
   PaintFigure(ComputeFigure(width, meter_height, level, hollow), status_cp932, surface);
   cairo_destroy(cr);
 
-  const cairo_status_t st = cairo_surface_write_to_png(image.get(), path.c_str());
-  if (st != CAIRO_STATUS_SUCCESS)
-    return "cannot write '" + path + "': " + cairo_status_to_string(st);
-  return {};
+  return WritePng(image.get(), path);
 }
 
 }  // namespace tovmir

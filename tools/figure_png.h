@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+typedef struct _cairo_surface cairo_surface_t;
+
 namespace tovmir {
 
 // The button face of the classic Windows look, also the icon's background.
@@ -14,6 +16,10 @@ inline constexpr std::uint8_t kFaceRed = 192, kFaceGreen = 192, kFaceBlue = 192;
 
 // Largest image side a PNG is written for (cairo's limit for image surfaces).
 inline constexpr int kMaxPngSide = 32767;
+
+// Writes an image surface to a PNG file. Returns an empty string on success, otherwise what
+// went wrong, with the system's reason.
+std::string WritePng(cairo_surface_t* image, const std::string& path);
 
 // Renders a client area W x (H + 20) (background, figure, status line) and writes it as PNG.
 // Returns an empty string on success, otherwise what went wrong.

@@ -1,6 +1,7 @@
 // tovmir-tool monitor: the meter's logic on a real serial port, printed as text. The reader
-// thread decodes bytes, the main thread runs the 500 ms watchdog; one lock keeps each
-// token and its line together.
+// thread decodes bytes, the main thread runs the 500 ms watchdog and waits for signals; one
+// lock keeps each token and its line together. Standard output is written by a thread of
+// its own, so that an output nobody reads holds up neither the port nor the signals.
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
@@ -10,12 +11,17 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
+#include <condition_variable>
+#include <deque>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "platform/text.h"
@@ -39,18 +45,122 @@ const char kMonitorHelp[] =
     "change and sized to the terminal: the antenna, the 15 bars and the status line (plain\n"
     "ASCII when the locale is not UTF-8).\n"
     "\n"
-    "Exit status: 0 ended by a signal; 1 the port could not be opened or failed; 2 bad\n"
-    "arguments.\n";
+    "Exit status: 0 ended by a signal; 1 the port could not be opened, set up or restored,\n"
+    "failed while listening, or standard output could not be written; 2 bad arguments.\n";
 
 constexpr int kTickMs = 500;
+// How long the end waits for queued output to be written before leaving it.
+constexpr int kDrainMs = 50;
+// Output queued beyond this (standard output not keeping up) is dropped, not kept.
+constexpr size_t kMaxQueuedBytes = 1 << 20;
 
-// "COM3" -> "/dev/ttyS2"; anything else as given.
+// "COM3" (or "com3") -> "/dev/ttyS2"; anything else as given.
 std::string DeviceFor(const std::string& name) {
   int n = 0;
-  if (name.size() > 3 && name.compare(0, 3, "COM") == 0 && ParseInt(name.substr(3), n) && n >= 1)
+  if (name.size() > 3 && strncasecmp(name.c_str(), "COM", 3) == 0 &&
+      ParseInt(name.substr(3), n) && n >= 1)
     return "/dev/ttyS" + std::to_string(n - 1);
   return name;
 }
+
+// Standard output, written by a thread of its own. Put never waits; in frame mode only the
+// newest text matters and replaces what is still queued. A failed write makes failed_fd()
+// readable, with its errno in error(). The state is shared with the writer thread, which
+// may outlive the object when a write never returns (the process ends without it).
+class Output {
+ public:
+  explicit Output(bool frames) : s_(std::make_shared<State>()) {
+    s_->frames = frames;
+    if (pipe2(s_->failed, O_CLOEXEC) != 0) s_->failed[0] = s_->failed[1] = -1;
+    std::thread(Write, s_).detach();
+  }
+  ~Output() {
+    std::lock_guard<std::mutex> lock(s_->mu);
+    s_->closed = true;
+    s_->cv.notify_all();
+  }
+
+  void Put(std::string text) {
+    std::lock_guard<std::mutex> lock(s_->mu);
+    if (s_->frames) {
+      s_->queue.clear();
+      s_->bytes = 0;
+    } else if (s_->bytes + text.size() > kMaxQueuedBytes) {
+      ++s_->dropped;
+      return;
+    }
+    s_->bytes += text.size();
+    s_->queue.push_back(std::move(text));
+    s_->cv.notify_all();
+  }
+
+  // Waits up to ms for everything put so far to be written; false if it was not.
+  bool Drain(int ms) {
+    std::unique_lock<std::mutex> lock(s_->mu);
+    return s_->cv.wait_for(lock, std::chrono::milliseconds(ms),
+                           [this] { return s_->error || (s_->queue.empty() && !s_->busy); });
+  }
+
+  int failed_fd() const { return s_->failed[0]; }
+  int error() const {
+    std::lock_guard<std::mutex> lock(s_->mu);
+    return s_->error;
+  }
+  long dropped() const {
+    std::lock_guard<std::mutex> lock(s_->mu);
+    return s_->dropped;
+  }
+
+ private:
+  struct State {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::deque<std::string> queue;
+    size_t bytes = 0;
+    bool frames = false, busy = false, closed = false;
+    int error = 0;
+    long dropped = 0;
+    int failed[2] = {-1, -1};
+  };
+
+  static void Write(std::shared_ptr<State> s) {
+    std::unique_lock<std::mutex> lock(s->mu);
+    for (;;) {
+      s->cv.wait(lock, [&] { return !s->queue.empty() || s->closed; });
+      if (s->queue.empty()) return;
+      std::deque<std::string> batch;
+      batch.swap(s->queue);
+      s->bytes = 0;
+      s->busy = true;
+      lock.unlock();
+      int error = 0;
+      for (const std::string& text : batch)
+        if ((error = WriteAll(text))) break;
+      lock.lock();
+      s->busy = false;
+      s->cv.notify_all();
+      if (error) {
+        s->error = error;
+        const char c = 0;
+        const ssize_t ignored = write(s->failed[1], &c, 1);
+        (void)ignored;
+        return;
+      }
+    }
+  }
+
+  static int WriteAll(const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+      const ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errno : EIO;
+      done += static_cast<size_t>(n);
+    }
+    return 0;
+  }
+
+  std::shared_ptr<State> s_;
+};
 
 std::string Timestamp() {
   timespec now;
@@ -79,15 +189,22 @@ void TerminalSize(int* columns, int* rows) {
 
 class Monitor : public LinkOwner {
  public:
-  Monitor(std::string port, std::string device, int ended_fd, bool bars)
-      : port_(std::move(port)), device_(std::move(device)), ended_fd_(ended_fd), bars_(bars) {
+  Monitor(std::string port, std::string device, int ended_fd, bool bars, Output& out)
+      : port_(std::move(port)), device_(std::move(device)), ended_fd_(ended_fd), bars_(bars),
+        out_(out) {
     if (!bars_) return;
     setlocale(LC_CTYPE, "");
     utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-    std::cout << "\x1b[?25l\x1b[2J" << std::flush;  // hide the cursor, clear the screen
+    out_.Put("\x1b[?25l\x1b[2J");  // hide the cursor, clear the screen
   }
+  // The terminal's cursor back, as the last output, and a moment for the output to be
+  // written; what cannot be written by then is left, so that the end is not held up.
   ~Monitor() {
-    if (bars_) std::cout << "\x1b[?25h\n" << std::flush;
+    if (bars_) out_.Put("\x1b[?25h\n");
+    out_.Drain(kDrainMs);
+    if (out_.dropped())
+      Fail("monitor", std::to_string(out_.dropped()) +
+                          " lines were dropped: standard output did not keep up", 0);
   }
 
   // The terminal changed size.
@@ -114,7 +231,8 @@ class Monitor : public LinkOwner {
     if (sink.count) Print("tick", sink.count);
   }
 
-  // The program's own message, naming the port as the user typed it, then the OS's reason.
+  // The program's own message, naming the port as the user typed it, then the OS's reason;
+  // for a port that could not be opened and for one that could not be set up alike.
   void LinkOpenFailed(const std::string&, const std::string&, const OsError& why) override {
     std::cerr << Utf8FromCp932(port_ + kTextCannotOpen) << '\n'
               << device_ << ": " << why.text << '\n';
@@ -129,9 +247,10 @@ class Monitor : public LinkOwner {
   const OsError& ended() const { return ended_; }
 
  private:
+  // Called with the lock held; only queues the text.
   void Print(const std::string& what, int redraws) {
     if (!bars_) {
-      std::cout << Timestamp() << ' ' << StateLine(what, state_, redraws) << std::endl;
+      out_.Put(Timestamp() + ' ' + StateLine(what, state_, redraws) + '\n');
       return;
     }
     int columns, rows;
@@ -146,7 +265,7 @@ class Monitor : public LinkOwner {
       out += "\r\n";
       start = nl + 1;
     }
-    std::cout << out << "\x1b[J" << std::flush;
+    out_.Put(out + "\x1b[J");
   }
 
   std::mutex mu_;
@@ -154,6 +273,7 @@ class Monitor : public LinkOwner {
   std::string port_, device_;
   int ended_fd_;
   bool bars_;
+  Output& out_;
   bool utf8_ = false;
   OsError ended_;
 };
@@ -180,21 +300,20 @@ int MonitorMain(int argc, char** argv) {
   }
   const std::string device = DeviceFor(port);
 
-  // Signals arrive through a descriptor on the main thread only; the reader inherits the mask.
+  // Signals arrive through a descriptor on the main thread only; the reader and the writer
+  // inherit the mask.
   const int sig_fd = StopSignals({SIGWINCH});
   int ended[2];
   if (sig_fd < 0 || pipe2(ended, O_CLOEXEC) != 0)
     return Fail("monitor", "cannot set up signal handling", 1);
 
-  Monitor monitor(port, device, ended[1], bars);
+  Output out(bars);
+  if (out.failed_fd() < 0) return Fail("monitor", "cannot set up the output", 1);
+  Monitor monitor(port, device, ended[1], bars, out);
   SerialLink link;
   {
     std::lock_guard<std::mutex> hold(monitor.lock());
-    if (!OpenSerialLink(link, device.c_str(), monitor)) {
-      if (link.m_hComm != kPortOpenFailed)  // the open itself was reported by the owner
-        Fail("monitor", "cannot set up " + device + ": " + link.m_error.text, 1);
-      return 1;
-    }
+    if (!OpenSerialLink(link, device.c_str(), monitor)) return 1;  // the owner said why
     monitor.Start();
   }
 
@@ -202,9 +321,18 @@ int MonitorMain(int argc, char** argv) {
   long long next_tick = MonotonicMs() + kTickMs;
   for (;;) {
     const long long wait = next_tick - MonotonicMs();
-    pollfd fds[2] = {{sig_fd, POLLIN, 0}, {ended[0], POLLIN, 0}};
-    const int n = poll(fds, 2, wait > 0 ? static_cast<int>(wait) : 0);
-    if (n < 0 && errno != EINTR) break;
+    pollfd fds[3] = {{sig_fd, POLLIN, 0}, {ended[0], POLLIN, 0}, {out.failed_fd(), POLLIN, 0}};
+    const int n = poll(fds, 3, wait > 0 ? static_cast<int>(wait) : 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      status = Fail("monitor", std::string("cannot wait for the port: ") + std::strerror(errno), 1);
+      break;
+    }
+    if (fds[2].revents) {
+      status = Fail("monitor", std::string("cannot write to standard output: ") +
+                                   std::strerror(out.error()), 1);
+      break;
+    }
     if (fds[0].revents) {
       signalfd_siginfo info;
       if (read(sig_fd, &info, sizeof info) == sizeof info && info.ssi_signo == SIGWINCH) {
@@ -222,7 +350,8 @@ int MonitorMain(int argc, char** argv) {
       next_tick += kTickMs;
     }
   }
-  CloseSerialLink(link);
+  if (!CloseSerialLink(link))
+    status = Fail("monitor", "cannot restore the settings of " + device + ": " + link.m_error.text, 1);
   return status;
 }
 

@@ -1,11 +1,9 @@
 // tovmir-tool replay: feeds a script or a raw capture through the receiver logic, as the
 // reader thread and the watchdog timer would, and prints the state after every token.
-#include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 
+#include "tools/input.h"
 #include "tools/script.h"
 #include "tools/state_line.h"
 #include "tools/tool.h"
@@ -33,60 +31,52 @@ const char kReplayHelp[] =
     "mode=173: collecting network-number digits), redraws counts the repaints the token\n"
     "asked for and TEXT is the status line.\n"
     "\n"
-    "Exit status: 0 done; 1 FILE missing or unreadable; 2 bad token or bad arguments (the\n"
-    "lines before it are printed).\n";
+    "Exit status: 0 done; 1 FILE missing or unreadable, or standard output not writable;\n"
+    "2 bad token or bad arguments (the lines before it are printed).\n";
 
+// Each step printed as it happens; false once standard output cannot be written.
 class Replayer {
  public:
-  void Init() { Print("init"); }
-  void Byte(std::uint8_t b) {
+  bool Init() { return Print("init"); }
+  bool Byte(std::uint8_t b) {
     ReceiveByte(state_, b, sink_);
-    Print(ByteLabel(b));
+    return Print(ByteLabel(b));
   }
-  void Tick() {
+  bool Tick() {
     WatchdogTick(state_, sink_);
-    Print("tick");
+    return Print("tick");
   }
 
  private:
-  void Print(const std::string& what) {
-    std::cout << StateLine(what, state_, sink_.count) << '\n';
+  bool Print(const std::string& what) {
+    const int redraws = sink_.count;
     sink_.count = 0;
+    return WriteLine(StateLine(what, state_, redraws));
   }
   MeterState state_;
   CountingSink sink_;
 };
 
-int ReplayRaw(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::istream& in = path == "-" ? std::cin : file;
-  if (path != "-" && !file) return Fail("replay", "cannot open '" + path + "'", 1);
+int ReplayRaw(Input& in) {
   Replayer r;
-  r.Init();
-  for (std::istreambuf_iterator<char> it(in), end; it != end; ++it)
-    r.Byte(static_cast<std::uint8_t>(*it));
-  if (in.bad()) return Fail("replay", "cannot read '" + path + "'", 1);
-  return 0;
+  bool writing = r.Init();
+  for (int c; writing && (c = in.Get()) >= 0;) writing = r.Byte(static_cast<std::uint8_t>(c));
+  if (const int status = FinishOutput("replay")) return status;
+  return in.error().empty() ? 0 : Fail("replay", in.error(), 1);
 }
 
-int ReplayScript(const std::string& path) {
-  std::ifstream file(path);
-  std::istream& in = path == "-" ? std::cin : file;
-  if (path != "-" && !file) return Fail("replay", "cannot open '" + path + "'", 1);
+int ReplayScript(Input& in) {
   ScriptReader reader(in, ScriptDialect::kReplay);
   Replayer r;
-  r.Init();
-  while (auto tok = reader.Next()) {
-    if (tok->kind == ScriptToken::kByte)
-      r.Byte(tok->byte);
-    else
-      r.Tick();
+  bool writing = r.Init();
+  while (writing) {
+    const auto tok = reader.Next();
+    if (!tok) break;
+    writing = tok->kind == ScriptToken::kByte ? r.Byte(tok->byte) : r.Tick();
   }
-  if (!reader.error().empty()) {
-    std::cout.flush();
-    return Fail("replay", (path == "-" ? "<stdin>" : path) + ": " + reader.error(), 2);
-  }
-  if (in.bad()) return Fail("replay", "cannot read '" + path + "'", 1);
+  if (const int status = FinishOutput("replay")) return status;
+  if (!in.error().empty()) return Fail("replay", in.error(), 1);
+  if (!reader.error().empty()) return Fail("replay", in.name() + ": " + reader.error(), 2);
   return 0;
 }
 
@@ -110,7 +100,9 @@ int ReplayMain(int argc, char** argv) {
   if (argc - i > 1 || (raw && argc - i != 1) || (i < argc && argv[i][0] == '-' && argv[i][1]))
     return Usage("replay", kReplayHelp);
   if (i < argc) path = argv[i];
-  return raw ? ReplayRaw(path) : ReplayScript(path);
+  Input in;
+  if (!in.Open(path)) return Fail("replay", in.error(), 1);
+  return raw ? ReplayRaw(in) : ReplayScript(in);
 }
 
 }  // namespace tovmir

@@ -1,7 +1,7 @@
 #include "tools/script.h"
 
-#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace tovmir {
@@ -14,10 +14,24 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Longest silence a script may ask for: a day, so that a typo cannot hang a run for years.
 constexpr double kMaxWaitSeconds = 86400;
+// How much of a bad token a message shows.
+constexpr size_t kShownToken = 32;
+
+// Plain decimal: digits, optionally a point and more digits. Not hexadecimal, exponents,
+// signs, infinities or "nan", which strtod would also take.
+bool IsDecimal(const std::string& s) {
+  size_t i = 0, digits = 0;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+  }
+  return digits > 0 && i == s.size();
+}
 
 }  // namespace
 
@@ -31,29 +45,60 @@ std::optional<std::uint8_t> ParseHexByte(const std::string& word) {
   return static_cast<std::uint8_t>(hi * 16 + lo);
 }
 
-bool ScriptReader::NextWord(std::string& word) {
-  for (;;) {
-    while (pos_ < line_.size() && IsSpace(line_[pos_])) ++pos_;
-    if (pos_ < line_.size() && line_[pos_] != '#') break;
-    if (!std::getline(in_, line_)) return false;
-    ++line_no_;
-    pos_ = 0;
+std::string ShownToken(const std::string& word) {
+  std::string out;
+  for (size_t i = 0; i < word.size() && i < kShownToken; ++i) {
+    const unsigned char c = static_cast<unsigned char>(word[i]);
+    if (c < 0x20 || c == 0x7F) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      out += esc;
+    } else {
+      out += static_cast<char>(c);
+    }
   }
-  const size_t start = pos_;
-  while (pos_ < line_.size() && !IsSpace(line_[pos_]) && line_[pos_] != '#') ++pos_;
-  word = line_.substr(start, pos_ - start);
+  if (word.size() > kShownToken) out += "...";
+  return out;
+}
+
+// The next word; reading stops after kMaxToken bytes of it, with *too_long.
+bool ScriptReader::NextWord(std::string& word, bool* too_long) {
+  int c = peeked_ != -2 ? peeked_ : in_.Get();
+  peeked_ = -2;
+  for (;;) {
+    while (IsSpace(c)) {
+      if (c == '\n') ++line_no_;
+      c = in_.Get();
+    }
+    if (c != '#') break;
+    while (c >= 0 && c != '\n') c = in_.Get();
+  }
+  if (c < 0) return false;
+  word.clear();
+  *too_long = false;
+  for (; c >= 0 && !IsSpace(c) && c != '#'; c = in_.Get()) {
+    if (word.size() == kMaxToken) {  // no good token is this long: stop reading it here
+      *too_long = true;
+      break;
+    }
+    word += static_cast<char>(c);
+  }
+  peeked_ = c;  // the white space, comment or end after the word, for the next call
   return true;
 }
 
 std::optional<ScriptToken> ScriptReader::Fail(const std::string& what, const std::string& word) {
-  error_ = "line " + std::to_string(line_no_) + ": " + what + " '" + word + "'";
+  error_ = "line " + std::to_string(line_no_) + ": " + what + " '" + ShownToken(word) + "'";
   return std::nullopt;
 }
 
 std::optional<ScriptToken> ScriptReader::Next() {
   error_.clear();
   std::string word;
-  if (!NextWord(word)) return std::nullopt;
+  bool too_long = false;
+  if (!NextWord(word, &too_long)) return std::nullopt;
+  if (too_long)
+    return Fail("a token longer than " + std::to_string(kMaxToken) + " bytes:", word);
   ScriptToken tok;
   tok.line = line_no_;
   if (auto b = ParseHexByte(word)) {
@@ -68,15 +113,13 @@ std::optional<ScriptToken> ScriptReader::Next() {
   if (dialect_ == ScriptDialect::kSim && word == "wait") {
     std::string arg;
     const int line_of_wait = line_no_;  // blank lines before the end move line_no_ on
-    if (!NextWord(arg)) {
+    if (!NextWord(arg, &too_long)) {
       line_no_ = line_of_wait;
       return Fail("'wait' needs a number of seconds, got end of input after", word);
     }
-    char* end = nullptr;
-    const double secs = std::strtod(arg.c_str(), &end);
-    if (end == arg.c_str() || *end != '\0' || !std::isfinite(secs) || secs < 0 ||
-        secs > kMaxWaitSeconds)
-      return Fail("not a number of seconds (0 to 86400) after 'wait':", arg);
+    const double secs = IsDecimal(arg) && !too_long ? std::strtod(arg.c_str(), nullptr) : -1;
+    if (secs < 0 || secs > kMaxWaitSeconds)
+      return Fail("not a number of seconds (decimal, 0 to 86400) after 'wait':", arg);
     tok.kind = ScriptToken::kWait;
     tok.seconds = secs;
     return tok;

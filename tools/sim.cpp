@@ -13,12 +13,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <random>
 #include <string>
-#include <vector>
 
+#include "platform/line_policy.h"
+#include "tools/input.h"
 #include "tools/script.h"
 #include "tools/sim_session.h"
 #include "tools/tool.h"
@@ -35,7 +35,7 @@ const char kSimHelp[] =
     "By default it makes a pty pair and prints, on the first line of its output, the device\n"
     "the meter should open (tovmir-tool monitor DEVICE, or a Wine COM port mapped to it);\n"
     "the pty lives as long as the simulator. --port DEVICE writes into an existing serial\n"
-    "device or pty instead, set to 600 baud 8N1.\n"
+    "device or pty instead, set to 600 baud 8N1 and put back as it was at the end.\n"
     "\n"
     "Without SCRIPT it plays a realistic session until stopped: a fresh start, the antenna,\n"
     "the network number, a wandering reception level, and about once a minute a switch-off\n"
@@ -44,8 +44,9 @@ const char kSimHelp[] =
     "SCRIPT holds bytes in replay's format (two hexadecimal digits, '#' comments) and\n"
     "'wait SECONDS' for silence on the line; the simulator ends after it.\n"
     "\n"
-    "Ctrl-C or SIGTERM ends it at once. Exit status: 0 done or stopped; 1 the device could not\n"
-    "be opened or written; 2 bad arguments or a bad script (its line is named).\n";
+    "Ctrl-C or SIGTERM ends it at once. Exit status: 0 done or stopped; 1 the script could\n"
+    "not be read, or the device could not be opened, written or restored; 2 bad arguments or\n"
+    "a bad script (its line is named).\n";
 
 constexpr long long kNsPerByte = 1000000000LL / 60;  // 10 bits at 600 baud
 
@@ -55,19 +56,20 @@ long long NowNs() {
   return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
 
-void MakeRaw(termios& t) {
-  cfmakeraw(&t);
-  t.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-  t.c_cflag |= CS8 | CLOCAL | CREAD;
-  cfsetispeed(&t, B600);
-  cfsetospeed(&t, B600);
-}
-
+// The handset's end of the line, set up by the same line policy as the meter's end.
 class Line {
  public:
   ~Line() {
     if (slave_ >= 0) close(slave_);
     if (fd_ >= 0) close(fd_);
+  }
+
+  // Puts a device's own settings back (a pty of our own goes away with us). False, with
+  // *error, when they could not be put back.
+  bool Restore(std::string* error) {
+    if (!have_original_) return true;
+    have_original_ = false;
+    return tcsetattr(fd_, TCSANOW, &original_) == 0 || Error("cannot restore the settings of " + path_, error);
   }
 
   // A pty pair of our own; the slave stays open here too, raw and quiet, so that what is
@@ -82,18 +84,20 @@ class Line {
     slave_ = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios t;
     if (slave_ < 0 || tcgetattr(slave_, &t) != 0) return Error("cannot open " + *name, error);
-    MakeRaw(t);
+    ApplyLinePolicy(t);
     if (tcsetattr(slave_, TCSANOW, &t) != 0) return Error("cannot set up " + *name, error);
     return true;
   }
 
   bool OpenDevice(const std::string& path, std::string* error) {
+    path_ = path;
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios t;
     if (fd_ < 0) return Error("cannot open " + path, error);
-    if (tcgetattr(fd_, &t) != 0) return Error(path + " is not a serial device", error);
-    MakeRaw(t);
+    if (tcgetattr(fd_, &original_) != 0) return Error(path + " is not a serial device", error);
+    termios t = original_;
+    ApplyLinePolicy(t);
     if (tcsetattr(fd_, TCSANOW, &t) != 0) return Error("cannot set up " + path, error);
+    have_original_ = true;
     return true;
   }
 
@@ -119,6 +123,9 @@ class Line {
     return false;
   }
   int fd_ = -1, slave_ = -1;
+  std::string path_;
+  termios original_{};
+  bool have_original_ = false;
 };
 
 // Sends bytes no faster than the line would carry them, and waits out silences; a stop
@@ -174,20 +181,31 @@ class Pacer {
   long long next_ns_ = 0;
 };
 
-bool ReadScript(const std::string& path, std::vector<ScriptToken>& tokens, int* status) {
-  std::ifstream file(path);
-  std::istream& in = path == "-" ? std::cin : file;
-  if (path != "-" && !file) {
-    *status = Fail("sim", "cannot open '" + path + "'", 1);
-    return false;
+// Reads the script through once, so that a bad one is refused before anything reaches the
+// line, and leaves it ready to be read again from its start: a file that cannot go back
+// (standard input, a pipe) is copied to a scratch file first. *status says why not.
+bool CheckScript(Input& file, Input& scratch, Input** script, int* status) {
+  *script = &file;
+  if (!file.Seekable()) {
+    if (!scratch.OpenScratch() || !file.CopyTo(scratch) || !scratch.Rewind()) {
+      *status = Fail("sim", file.error().empty() ? scratch.error() : file.error(), 1);
+      return false;
+    }
+    *script = &scratch;
   }
-  ScriptReader reader(in, ScriptDialect::kSim);
-  while (auto tok = reader.Next()) tokens.push_back(*tok);
-  if (!reader.error().empty()) {
-    *status = Fail("sim", (path == "-" ? "<stdin>" : path) + ": " + reader.error(), 2);
-    return false;
+  ScriptReader reader(**script, ScriptDialect::kSim);
+  while (reader.Next()) {
   }
-  return true;
+  if (!(*script)->error().empty()) {
+    *status = Fail("sim", (*script)->error(), 1);
+  } else if (!reader.error().empty()) {
+    *status = Fail("sim", file.name() + ": " + reader.error(), 2);
+  } else if (!(*script)->Rewind()) {
+    *status = Fail("sim", (*script)->error(), 1);
+  } else {
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -202,7 +220,7 @@ int SimMain(int argc, char** argv) {
       std::cout << kSimHelp;
       return 0;
     }
-    if (a == "--port" && i + 1 < argc) {
+    if (a == "--port" && i + 1 < argc && argv[i + 1][0]) {
       port = argv[++i];
     } else if (a == "--seed" && i + 1 < argc) {
       if (!ParseInt(argv[++i], seed) || seed < 0) return Usage("sim", kSimHelp);
@@ -215,9 +233,13 @@ int SimMain(int argc, char** argv) {
   }
 
   // A bad script is refused before anything reaches the line.
-  std::vector<ScriptToken> tokens;
+  Input file, scratch;
+  Input* in = nullptr;
   int status = 0;
-  if (!script.empty() && !ReadScript(script, tokens, &status)) return status;
+  if (!script.empty()) {
+    if (!file.Open(script)) return Fail("sim", file.error(), 1);
+    if (!CheckScript(file, scratch, &in, &status)) return status;
+  }
 
   const int signal_fd = StopSignals();
   if (signal_fd < 0) return Fail("sim", "cannot set up signal handling", 1);
@@ -226,14 +248,20 @@ int SimMain(int argc, char** argv) {
   std::string error, name;
   if (port.empty() ? !line.OpenPty(&name, &error) : !line.OpenDevice(port, &error))
     return Fail("sim", error, 1);
-  std::cout << (port.empty() ? name : port) << std::endl;
+  WriteLine(port.empty() ? name : port);
+  if (const int failed = FinishOutput("sim")) {
+    line.Restore(&error);
+    return failed;
+  }
 
   Pacer pacer(line.fd(), signal_fd);
-  if (!script.empty()) {
-    for (const ScriptToken& t : tokens) {
-      const bool go = t.kind == ScriptToken::kByte ? pacer.Send(t.byte, &error) : pacer.Silence(t.seconds);
+  if (in) {
+    ScriptReader reader(*in, ScriptDialect::kSim);
+    while (const auto t = reader.Next()) {
+      const bool go = t->kind == ScriptToken::kByte ? pacer.Send(t->byte, &error) : pacer.Silence(t->seconds);
       if (!go) break;
     }
+    if (!in->error().empty()) error = in->error();  // the file changed under us
     if (error.empty() && pacer.Finish()) line.Drain();
   } else {
     SimSession session(have_seed ? static_cast<std::uint32_t>(seed) : std::random_device{}());
@@ -243,6 +271,8 @@ int SimMain(int argc, char** argv) {
         break;
     }
   }
+  std::string restore_error;
+  if (!line.Restore(&restore_error) && error.empty()) error = restore_error;
   return error.empty() ? 0 : Fail("sim", error, 1);
 }
 

@@ -25,4 +25,9 @@ int StopSignals(std::initializer_list<int> more = {});
 // Prints the subcommand's help on standard error and returns 2.
 int Usage(const std::string& cmd, const char* help);
 
+// Standard output, checked: WriteLine is false once a write has failed, and FinishOutput
+// flushes and returns 0, or prints "cannot write to standard output: REASON" and returns 1.
+bool WriteLine(const std::string& line);
+int FinishOutput(const std::string& cmd);
+
 }  // namespace tovmir

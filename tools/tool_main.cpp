@@ -2,7 +2,9 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 
@@ -49,6 +51,25 @@ int Usage(const std::string& cmd, const char* help) {
   return 2;
 }
 
+namespace {
+int g_write_errno = 0;  // of the first failed write to standard output
+}  // namespace
+
+bool WriteLine(const std::string& line) {
+  if (g_write_errno) return false;
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+      std::fputc('\n', stdout) == EOF)
+    g_write_errno = errno ? errno : EIO;
+  return !g_write_errno;
+}
+
+int FinishOutput(const std::string& cmd) {
+  if (!g_write_errno && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+    g_write_errno = errno ? errno : EIO;
+  if (!g_write_errno) return 0;
+  return Fail(cmd, std::string("cannot write to standard output: ") + std::strerror(g_write_errno), 1);
+}
+
 }  // namespace tovmir
 
 namespace {
@@ -76,6 +97,9 @@ void PrintHelp(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed output is a write error like any other, reported with its reason; dying of
+  // SIGPIPE would also leave a serial port without its settings put back.
+  signal(SIGPIPE, SIG_IGN);
   if (argc < 2) {
     PrintHelp(std::cerr);
     return 2;
