@@ -1,0 +1,13 @@
+# What both mingw-w64 cross-builds share; a toolchain file sets TOVMIR_MINGW_TRIPLE and
+# CMAKE_SYSTEM_PROCESSOR and includes this.
+set(CMAKE_SYSTEM_NAME Windows)
+
+# The posix thread model: GoogleTest needs std::mutex, which the win32 model lacks.
+set(CMAKE_C_COMPILER ${TOVMIR_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TOVMIR_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${TOVMIR_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOVMIR_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
