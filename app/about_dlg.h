@@ -1,7 +1,7 @@
 // about_dlg.h: the about box, shown modally from the meter window's system menu.
 #pragma once
 
-#include "platform/win32/window.h"
+#include "platform/afx/window.h"
 #include "res/resource.h"
 
 namespace tovmir {

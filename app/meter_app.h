@@ -2,13 +2,13 @@
 // window, which takes the port name from it, and runs that window modally.
 #pragma once
 
-#include "platform/win32/app.h"
+#include "platform/afx/app.h"
 
 namespace tovmir {
 
 class CMeterApp : public CWinApp {
  public:
-  CMeterApp() : CWinApp(nullptr) {}
+  CMeterApp() = default;  // no application name, as the framework's default
   ~CMeterApp() override = default;
 
   BOOL InitInstance() override;

@@ -4,7 +4,7 @@
 #include "app/meter_app.h"
 #include "app/meter_paint.h"
 #include "meter/figure.h"
-#include "platform/win32/gdi.h"
+#include "platform/afx/gdi.h"
 
 namespace tovmir {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-#include "platform/win32/window.h"
+#include "platform/afx/window.h"
 #include "receiver/receiver.h"
 #include "res/resource.h"
 #include "serial/serial_link.h"

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "meter/figure.h"
-#include "platform/win32/gdi.h"
+#include "platform/afx/gdi.h"
 #include "receiver/meter_state.h"
 
 namespace tovmir {

@@ -43,19 +43,24 @@ inline constexpr std::uint8_t kNetLeadIn = 0xAD;  // four network-number digits 
 inline constexpr std::int32_t kNetUnknown = -1;
 inline constexpr std::int32_t kSilentParked = 255;  // counter value after a silence timeout
 
+// The fields, their order, widths and first values are the protocol's record of the meter.
 struct MeterState {
-  Shared<std::int32_t> m_nMode{0};  // 0 idle, kNetLeadIn while collecting digits
-  Shared<std::uint8_t> m_byRx{0};   // the byte most recently read
-  Shared<std::int32_t> m_nCodeBytes{0};
-  Shared<std::int32_t> m_nDigitBytes{0};
-  Shared<std::int32_t> m_nLevel{13};
+  Shared<std::int32_t> m_nMode{0};        // 0 idle, kNetLeadIn while collecting digits
+  Shared<std::uint8_t> m_byRx{0};         // the byte most recently read
+  Shared<std::int32_t> m_nCodeBytes{0};   // bytes 0x10-0xFF since the last counter reset
+  Shared<std::int32_t> m_nDigitBytes{0};  // bytes 0x00-0x0F since the last counter reset
+  Shared<std::int32_t> m_nLevel{13};      // the level, 0-15: how many bars are filled
+  // The level when a redraw was last asked for on its account: what decides whether a
+  // level byte asks for another. Not what the painter reads (it reads m_nLevel).
   Shared<std::int32_t> m_nLevelShown{13};
-  Shared<std::uint8_t> m_bHollow{0};
+  Shared<std::uint8_t> m_bHollow{0};  // 1: the antenna is drawn hollow, 0: filled black
+  // The antenna flag when a redraw was last asked for on its account, as m_nLevelShown.
   Shared<std::uint8_t> m_bHollowShown{0};
-  Shared<std::int32_t> m_nNetNo{kNetUnknown};
-  Shared<std::int32_t> m_nNetAccum{0};
-  Shared<std::uint8_t> m_bReceiving{0};
-  Shared<std::uint8_t> m_bStartSeen{0};
+  Shared<std::int32_t> m_nNetNo{kNetUnknown};  // the network number, 0-0xFFFF, or kNetUnknown
+  Shared<std::int32_t> m_nNetAccum{0};         // digits of the network number gathered so far
+  Shared<std::uint8_t> m_bReceiving{0};  // set by every byte, cleared after a silence
+  Shared<std::uint8_t> m_bStartSeen{0};  // set by the start byte, cleared after a silence
+  // Watchdog ticks since the last byte; kSilentParked after a silence timeout.
   Shared<std::int32_t> m_nSilentTicks{0};
 };
 

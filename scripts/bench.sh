@@ -15,7 +15,7 @@ ensure_japanese_locale
 [ $# -eq 0 ] && set -- all
 measured=0
 for preset in win32 win64; do
-  if ! why=$(python3 tests/wine/harness.py --can-run "$preset" 2>&1); then
+  if ! why=$(python3 tools/wine/harness.py --can-run "$preset" 2>&1); then
     say "not measuring build/$preset/tovmir.exe: ${why#harness: }"
     continue
   fi

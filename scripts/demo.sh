@@ -22,7 +22,7 @@ fi
 arch= why=
 if [ -n "${DISPLAY:-}" ]; then
   for a in win32 win64; do
-    if reason=$(python3 tests/wine/harness.py --can-run "$a" 2>&1); then arch=$a; break; fi
+    if reason=$(python3 tools/wine/harness.py --can-run "$a" 2>&1); then arch=$a; break; fi
     why="${why:+$why; }${reason#harness: }"
   done
 fi
@@ -66,7 +66,7 @@ if [ -n "$arch" ]; then
   bits=32; [ "$arch" = win64 ] && bits=64
   say "the meter (the ${bits}-bit tovmir.exe, build/$arch, under Wine) on the simulated" \
       "handset at $device; Ctrl-C ends it"
-  python3 tests/wine/harness.py --prefix "build/demo-wine-$arch" --use-display \
+  python3 tools/wine/harness.py --prefix "build/demo-wine-$arch" --use-display \
     "${desktop[@]}" --map "COM1=$device" --timeout 0 -- "build/$arch/tovmir.exe" COM1
 else
   if [ -n "${DISPLAY:-}" ]; then

@@ -32,7 +32,7 @@ say "checking that both programs carry the same resources"
 python3 tests/win32/check_exe.py --same-resources build/win32/tovmir.exe build/win64/tovmir.exe
 ran=() not_run=()
 for preset in win64 win32; do
-  if why=$(python3 tests/wine/harness.py --can-run "$preset" 2>&1); then
+  if why=$(python3 tools/wine/harness.py --can-run "$preset" 2>&1); then
     run_tests "$preset"
     ran+=("$preset")
   else

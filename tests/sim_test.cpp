@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "receiver/receiver.h"
-#include "tools/sim_session.h"
-#include "tools/term_view.h"
+#include "tools/sim/sim_session.h"
+#include "tools/render/term_view.h"
 
 namespace tovmir {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "receiver/receiver.h"
 #include "tests/support/process.h"
-#include "tools/term_view.h"
+#include "tools/render/term_view.h"
 
 namespace tovmir::test {
 namespace {

@@ -1,4 +1,4 @@
-# Tests of the Windows build, run under Wine by tests/wine/harness.py: the logic again (the
+# Tests of the Windows build, run under Wine by tools/wine/harness.py: the logic again (the
 # Windows run-time library and code page tables), the serial link on COM ports mapped to
 # ptys, and checks of the executable itself.
 # GoogleTest and the tests throw and catch: give them back what the program goes without.
@@ -11,7 +11,7 @@ set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 add_subdirectory(${TOVMIR_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(TOVMIR_HARNESS ${PROJECT_SOURCE_DIR}/tests/wine/harness.py)
+set(TOVMIR_HARNESS ${PROJECT_SOURCE_DIR}/tools/wine/harness.py)
 set(TOVMIR_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
 
 # A test executable run under Wine, with the COM ports it needs mapped to pty pairs.
@@ -33,7 +33,7 @@ endfunction()
 tovmir_wine_test(logic_test
   SOURCES receiver_test.cpp text_test.cpp command_line_test.cpp figure_test.cpp
           win32/gdi_test.cpp ${PROJECT_SOURCE_DIR}/app/meter_paint.cpp
-  LIBS tovmir_receiver tovmir_meter tovmir_win32ui tovmir_platform)
+  LIBS tovmir_receiver tovmir_meter tovmir_afx tovmir_platform)
 tovmir_wine_test(win_link_test
   SOURCES link/link_test.cpp link/win32/test_line.cpp
   LIBS tovmir_serial tovmir_receiver tovmir_platform

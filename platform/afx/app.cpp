@@ -1,5 +1,5 @@
 // The program's entry point and the application object's services.
-#include "platform/win32/app.h"
+#include "platform/afx/app.h"
 
 #include <float.h>
 
@@ -37,7 +37,7 @@ void CCommandLineInfo::ParseParam(const char* param, BOOL flag, BOOL) {
   }
 }
 
-CWinApp::CWinApp(const char* appName) : m_pszAppName(appName) { g_app = this; }
+CWinApp::CWinApp() { g_app = this; }
 
 CWinApp::~CWinApp() {
   if (g_app == this) g_app = nullptr;
@@ -60,19 +60,12 @@ HINSTANCE AfxGetResourceHandle() { return GetModuleHandleW(nullptr); }
 
 }  // namespace tovmir
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Double precision, as the Microsoft run-time library sets it: the figure's arithmetic
   // must come out the same as on every other build.
   _controlfp(_PC_53, _MCW_PC);
   tovmir::CWinApp* app = tovmir::AfxGetApp();
   if (!app) return 1;
-  app->m_hInstance = instance;
-  if (app->InitInstance()) {
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
+  app->InitInstance();  // runs the program's window; its result only says "do not go on"
   return app->ExitInstance();
 }

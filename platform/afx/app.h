@@ -1,15 +1,17 @@
 // app.h: the application object and its start-up, in the manner of MFC.
 //
 // The program defines one global object derived from CWinApp; the program's entry point
-// (platform/win32/app.cpp) finds it, calls InitInstance once on the main thread and ends the
-// process with ExitInstance's result when InitInstance returns FALSE. AfxGetApp and
+// (platform/afx/app.cpp) finds it, calls InitInstance once on the main thread and ends the
+// process with ExitInstance's result. There is no message loop of the framework's own: the
+// program's InitInstance runs its window modally and returns FALSE, as a dialog-based MFC
+// application does. AfxGetApp and
 // AfxGetMainWnd reach the object and its main window from any code on that thread.
 #pragma once
 
 #include <windows.h>
 
-#include "platform/win32/cstring.h"
-#include "platform/win32/window.h"
+#include "platform/afx/cstring.h"
+#include "platform/afx/window.h"
 
 namespace tovmir {
 
@@ -27,7 +29,7 @@ class CCommandLineInfo {
 
 class CWinApp : public CCmdTarget {
  public:
-  explicit CWinApp(const char* appName = nullptr);
+  CWinApp();
   ~CWinApp() override;
 
   virtual BOOL InitInstance() { return FALSE; }
@@ -44,8 +46,6 @@ class CWinApp : public CCmdTarget {
   const MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
 
   CWnd* m_pMainWnd = nullptr;
-  HINSTANCE m_hInstance = nullptr;
-  CString m_pszAppName;
 };
 
 CWinApp* AfxGetApp();

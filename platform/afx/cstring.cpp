@@ -1,4 +1,4 @@
-#include "platform/win32/cstring.h"
+#include "platform/afx/cstring.h"
 
 #include "platform/text.h"
 

@@ -23,16 +23,9 @@ class CString {
     s_ = cp932 ? cp932 : "";
     return *this;
   }
-  CString& operator+=(const CString& o) {
-    s_ += o.s_;
-    return *this;
-  }
-  friend CString operator+(CString a, const CString& b) { return a += b; }
 
   operator const char*() const { return s_.c_str(); }
   bool IsEmpty() const { return s_.empty(); }
-  int GetLength() const { return static_cast<int>(s_.size()); }
-  const std::string& str() const { return s_; }
   // For the W functions of Windows.
   std::wstring Wide() const;
 

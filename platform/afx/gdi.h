@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "platform/win32/cstring.h"
+#include "platform/afx/cstring.h"
 
 namespace tovmir {
 

@@ -1,7 +1,7 @@
-#include "platform/win32/window.h"
+#include "platform/afx/window.h"
 
-#include "platform/win32/app.h"
-#include "platform/win32/gdi.h"
+#include "platform/afx/app.h"
+#include "platform/afx/gdi.h"
 
 namespace tovmir {
 namespace {

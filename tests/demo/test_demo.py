@@ -20,7 +20,7 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEMO = os.path.join(ROOT, "scripts", "demo.sh")
-HARNESS = os.path.join(ROOT, "tests", "wine", "harness.py")
+HARNESS = os.path.join(ROOT, "tools", "wine", "harness.py")
 PREFIX = os.path.join(ROOT, "build", "demo-wine-")
 LOADER_VARS = {"win32": "TOVMIR_WINE32_LOADER", "win64": "TOVMIR_WINE64_LOADER"}
 

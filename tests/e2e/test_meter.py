@@ -8,7 +8,7 @@ handset bytes through pty-backed COM ports, looked at in screenshots and through
 With --screenshot-dir, the meter at 400 x 200 showing network number 1234 is saved there
 as tovmir.png (the whole window, frame included).
 
-One Wine session (tests/wine/harness.py) serves every test; each test starts its own
+One Wine session (tools/wine/harness.py) serves every test; each test starts its own
 tovmir.exe. Python standard library only; screenshots come from ImageMagick's import as PPM.
 """
 
@@ -26,7 +26,7 @@ import unittest
 from collections import namedtuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "wine"))
 from harness import HarnessError, WineSession, program_arch, win_path, wait_for  # noqa: E402
 
 OPTS = None      # the command line, set by main()

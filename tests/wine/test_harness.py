@@ -16,7 +16,7 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-HARNESS = os.path.join(HERE, "harness.py")
+HARNESS = os.path.join(HERE, "..", "..", "tools", "wine", "harness.py")
 OPTS = None
 
 

@@ -29,7 +29,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
 from harness import HarnessError, WineSession, loader, program_arch  # noqa: E402
 
 TITLE = "アンテナ"          # the meter window's caption

@@ -7,8 +7,8 @@
 #include "meter/figure.h"
 #include "platform/text.h"
 #include "receiver/receiver.h"
-#include "tools/figure_png.h"
-#include "tools/tool.h"
+#include "tools/render/figure_png.h"
+#include "tools/cli/tool.h"
 
 namespace tovmir {
 namespace {

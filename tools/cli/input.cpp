@@ -1,4 +1,4 @@
-#include "tools/input.h"
+#include "tools/cli/input.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

@@ -26,9 +26,9 @@
 
 #include "platform/text.h"
 #include "serial/serial_link.h"
-#include "tools/state_line.h"
-#include "tools/term_view.h"
-#include "tools/tool.h"
+#include "tools/cli/state_line.h"
+#include "tools/render/term_view.h"
+#include "tools/cli/tool.h"
 
 namespace tovmir {
 namespace {

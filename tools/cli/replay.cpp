@@ -3,10 +3,10 @@
 #include <iostream>
 #include <string>
 
-#include "tools/input.h"
-#include "tools/script.h"
-#include "tools/state_line.h"
-#include "tools/tool.h"
+#include "tools/cli/input.h"
+#include "tools/cli/script.h"
+#include "tools/cli/state_line.h"
+#include "tools/cli/tool.h"
 
 namespace tovmir {
 namespace {

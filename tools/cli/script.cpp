@@ -1,4 +1,4 @@
-#include "tools/script.h"
+#include "tools/cli/script.h"
 
 #include <cmath>
 #include <cstdio>

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "tools/input.h"
+#include "tools/cli/input.h"
 
 namespace tovmir {
 

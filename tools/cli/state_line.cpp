@@ -1,4 +1,4 @@
-#include "tools/state_line.h"
+#include "tools/cli/state_line.h"
 
 #include <cstdio>
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "meter/figure.h"
-#include "tools/raster.h"
+#include "tools/render/raster.h"
 
 namespace tovmir {
 namespace {

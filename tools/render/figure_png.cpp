@@ -1,4 +1,4 @@
-#include "tools/figure_png.h"
+#include "tools/render/figure_png.h"
 
 #include <cairo.h>
 #include <pango/pangocairo.h>

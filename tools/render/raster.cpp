@@ -1,4 +1,4 @@
-#include "tools/raster.h"
+#include "tools/render/raster.h"
 
 #include <cstdlib>
 

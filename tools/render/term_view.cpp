@@ -1,11 +1,11 @@
-#include "tools/term_view.h"
+#include "tools/render/term_view.h"
 
 #include <algorithm>
 
 #include "meter/figure.h"
 #include "platform/text.h"
 #include "receiver/receiver.h"
-#include "tools/raster.h"
+#include "tools/render/raster.h"
 
 namespace tovmir {
 namespace {

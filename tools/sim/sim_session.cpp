@@ -1,4 +1,4 @@
-#include "tools/sim_session.h"
+#include "tools/sim/sim_session.h"
 
 #include "receiver/meter_state.h"
 

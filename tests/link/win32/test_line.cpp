@@ -16,7 +16,7 @@ namespace {
 
 std::string Env(const std::string& name) {
   const char* v = std::getenv(name.c_str());
-  if (!v || !*v) throw std::runtime_error(name + " is not set: run this under tests/wine/harness.py");
+  if (!v || !*v) throw std::runtime_error(name + " is not set: run this under tools/wine/harness.py");
   return v;
 }
 
