@@ -1,11 +1,15 @@
-// tovmir-tool figure: the call listing, its argument checks, and pixels of the PNG it writes.
+// tovmir-tool figure and plot: the call listing, the argument checks, and pixels of the PNG
+// pictures they write.
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <memory>
 
+#include <cmath>
+
 #include "tests/support/process.h"
+#include "tools/render/plot_png.h"
 
 namespace tovmir::test {
 namespace {
@@ -142,6 +146,71 @@ TEST(FigureTool, PngOfAHollowAntenna) {
   EXPECT_EQ(png.At(105, 165), kFace) << "level 0: bar 0 empty";
   EXPECT_EQ(png.At(100, 165), kBlack) << "but outlined";
   unlink(path.c_str());
+}
+
+
+// A monitor session's log: level 3, then 12 from 10 s, silent from 20 s to 25 s, then 7.
+std::string SessionLog() {
+  const char* lines[] = {
+      R"({"time":"2026-12-09T10:00:00.000+09:00","event":"init","level":3,"antenna":"filled","net":"1234","receiving":true})",
+      R"({"time":"2026-12-09T10:00:10.000+09:00","event":"byte","level":12,"antenna":"filled","net":"1234","receiving":true})",
+      R"({"time":"2026-12-09T10:00:20.000+09:00","event":"tick","level":13,"antenna":"filled","net":"1234","receiving":false})",
+      R"({"time":"2026-12-09T10:00:25.000+09:00","event":"byte","level":7,"antenna":"hollow","net":"5678","receiving":true})",
+      R"({"time":"2026-12-09T10:00:30.000+09:00","event":"byte","level":7,"antenna":"hollow","net":"5678","receiving":true})",
+  };
+  std::string log;
+  for (const char* l : lines) log += std::string(l) + "\n";
+  return log;
+}
+
+TEST(PlotTool, StepsWhereTheLogStepsAndShadingWhereItWasSilent) {
+  const std::string log = TempFile("session.jsonl", SessionLog());
+  const std::string path = TempFile("plot.png", "");
+  const ProcessResult r = RunProcess({TOVMIR_TOOL, "plot", log, "--png", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  Png png(path);
+  ASSERT_TRUE(png.ok());
+  ASSERT_EQ(png.width(), 800);
+  ASSERT_EQ(png.height(), 300);
+  const PlotLayout at = LayoutPlot(800, 300, 30);
+  auto pixel = [&](double t, double level) {
+    return png.At(static_cast<int>(at.XOf(t)), static_cast<int>(std::lround(at.YOf(level))));
+  };
+  EXPECT_EQ(pixel(5, 3), kPlotLine);       // level 3 for the first ten seconds
+  EXPECT_EQ(pixel(5, 12), kPlotGround);
+  EXPECT_EQ(pixel(15, 12), kPlotLine);     // then 12
+  EXPECT_EQ(pixel(15, 3), kPlotGround);
+  EXPECT_EQ(pixel(22.5, 8), kPlotSilence);  // silent from 20 s to 25 s
+  EXPECT_EQ(pixel(22.5, 13), kPlotLine);
+  EXPECT_EQ(pixel(27.5, 7), kPlotLine);
+  EXPECT_EQ(pixel(27.5, 2), kPlotGround);   // receiving again: no shade
+  EXPECT_EQ(pixel(17.5, 2), kPlotGround);
+}
+
+TEST(PlotTool, LogsItCannotDraw) {
+  const std::string png = TempFile("never.png", "");
+  const struct {
+    std::string log;
+    std::string why;
+  } bad[] = {
+      {R"({"event":"init","level":13,"receiving":false})", "line 1: no \"time\""},
+      {SessionLog() + "not json\n", "line 6: not an object"},
+      {SessionLog() + R"({"time":"2026-12-09T09:00:00.000+09:00","level":1,"receiving":true})",
+       "line 6: earlier than the line before it"},
+      {R"({"time":"yesterday","level":1,"receiving":true})", "a time that is not ISO 8601"},
+      {R"({"time":"2026-12-09T10:00:00.000Z","level":16,"receiving":true})", "no \"level\" from 0 to 15"},
+      {"\n", "no lines to draw"},
+  };
+  for (const auto& b : bad) {
+    const ProcessResult r = RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png}, b.log);
+    EXPECT_EQ(r.status, 2) << b.why;
+    EXPECT_NE(r.err.find(b.why), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "/nonexistent/log", "--png", png}).status, 1);
+  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--width", "10"}, SessionLog()).status, 2);
+  const ProcessResult full = RunProcess({TOVMIR_TOOL, "plot", "-", "--png", "/dev/full"}, SessionLog());
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
 }
 
 }  // namespace

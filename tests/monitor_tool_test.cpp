@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <regex>
 #include <iostream>
 #include <sstream>
 
@@ -83,6 +84,24 @@ TEST(MonitorTool, PrintsTheTokensThatChangeTheMeterAndEndsOnSigterm) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(ms, 100);
+}
+
+TEST(MonitorTool, JsonLinesWithTimesInIso8601) {
+  Pty pty;
+  Child monitor({TOVMIR_TOOL, "monitor", "--json", pty.name()});
+  std::string init, start;
+  ASSERT_TRUE(monitor.ReadLine(init)) << monitor.Errors();
+  pty.Write("\xA3");
+  ASSERT_TRUE(monitor.ReadLine(start));
+  const std::regex iso(R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d",.*)");
+  EXPECT_TRUE(std::regex_match(init, iso)) << init;
+  EXPECT_NE(init.find(R"("event":"init","level":13,"antenna":"filled","net":null,"receiving":false)"),
+            std::string::npos) << init;
+  EXPECT_NE(start.find(R"("event":"byte","byte":"A3","level":0,"antenna":"hollow","net":null,)"
+                       R"("receiving":true,"start":true,"status":"網番号:不明","redraws":1})"),
+            std::string::npos) << start;
+  monitor.Signal(SIGTERM);
+  EXPECT_EQ(monitor.Wait(), 0);
 }
 
 // The command line of a monitor run as a user other than root: as "nobody" when the test

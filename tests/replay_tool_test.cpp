@@ -1,7 +1,12 @@
 // tovmir-tool replay, end to end as a user runs it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+#include <sstream>
+
 #include "tests/support/process.h"
+#include "tools/cli/json.h"
 
 namespace tovmir::test {
 namespace {
@@ -31,6 +36,51 @@ TEST(ReplayTool, NetworkNumberFromStandardInput) {
             "digits=0 receiving=1 start=0 silent=0 redraws=1 "
             "status=携帯の電源を入れなおしてください");
   EXPECT_TRUE(r.err.empty());
+}
+
+// The default line's key=value pairs, with WHAT under "what".
+std::map<std::string, std::string> Fields(const std::string& line) {
+  std::map<std::string, std::string> f;
+  const size_t first = line.find(" level=");
+  f["what"] = line.substr(0, first);
+  const size_t status = line.find(" status=");
+  std::istringstream pairs(line.substr(first, status - first));
+  for (std::string kv; pairs >> kv;) f[kv.substr(0, kv.find('='))] = kv.substr(kv.find('=') + 1);
+  f["status"] = line.substr(status + 8);
+  return f;
+}
+
+TEST(ReplayTool, JsonLinesCarryTheSameValuesAsTheDefaultLines) {
+  const std::string script = "c5 a3 81 ad 01 0a 02 0f c9 80 t t t t t c3 zz";
+  const ProcessResult text = Replay({}, script), json = Replay({"--json"}, script);
+  EXPECT_EQ(json.status, 2);  // the bad token at the end, as in the default form
+  EXPECT_EQ(json.err, text.err);
+  const auto lines = Lines(text.out), objects = Lines(json.out);
+  ASSERT_EQ(objects.size(), lines.size());
+  ASSERT_EQ(lines.size(), 17u);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::map<std::string, JsonValue> o;
+    std::string error;
+    ASSERT_TRUE(ParseJsonObject(objects[i], &o, &error)) << error << ": " << objects[i];
+    auto f = Fields(lines[i]);
+    const std::string what = o["event"].text + (o.count("byte") ? " " + o["byte"].text : "");
+    EXPECT_EQ(what, f["what"]);
+    EXPECT_EQ(o["level"].number, std::stoi(f["level"])) << lines[i];
+    EXPECT_EQ(o["antenna"].text, f["hollow"] == "1" ? "hollow" : "filled");
+    const int net = std::stoi(f["net"]);
+    if (net < 0) {
+      EXPECT_EQ(o["net"].kind, JsonValue::kNull);
+    } else {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%04X", net);
+      EXPECT_EQ(o["net"].text, hex);
+    }
+    EXPECT_EQ(o["receiving"].boolean, f["receiving"] == "1");
+    EXPECT_EQ(o["start"].boolean, f["start"] == "1");
+    EXPECT_EQ(o["status"].text, f["status"]);
+    EXPECT_EQ(o["redraws"].number, std::stoi(f["redraws"]));
+    EXPECT_EQ(o.count("time"), 0u) << "replay has no clock";
+  }
 }
 
 TEST(ReplayTool, TicksCommentsAndSpellingsOfBytes) {

@@ -7,8 +7,9 @@
 #include "meter/figure.h"
 #include "platform/text.h"
 #include "receiver/receiver.h"
-#include "tools/render/figure_png.h"
+#include "tools/cli/args.h"
 #include "tools/cli/tool.h"
+#include "tools/render/figure_png.h"
 
 namespace tovmir {
 namespace {
@@ -26,6 +27,7 @@ const char kFigureHelp[] =
     "\n"
     "--status TEXT  the status line (UTF-8); by default that of a freshly opened window\n"
     "--png FILE     also write the client area, W x (H + 20) pixels, as the window shows it\n"
+    "-h, --help     this help; --version the version\n"
     "\n"
     "Exit status: 0 done; 2 bad arguments or the PNG could not be written.\n";
 
@@ -61,31 +63,25 @@ class ListingSurface : public FigureSurface {
 }  // namespace
 
 int FigureMain(int argc, char** argv) {
-  std::string png, status_utf8;
-  bool have_status = false;
+  static const Option kOptions[] = {{"status", "TEXT"}, {"png", "FILE"}};
+  static const char* const kOperands[] = {"W", "H", "LEVEL", "HOLLOW"};
+  CommandLine cl("figure", kFigureHelp);
+  if (!cl.Parse(argc, argv, kOptions, kOperands, 4)) return cl.status();
+  struct Range {
+    int lo, hi;
+  };
+  const Range ranges[4] = {{0, kMaxExtent}, {1, kMaxExtent}, {0, kBarCount}, {0, 1}};
   int numbers[4] = {};
-  int count = 0;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kFigureHelp;
-      return 0;
-    }
-    if ((a == "--png" || a == "--status") && i + 1 < argc) {
-      if (a == "--png" && !argv[i + 1][0]) return Usage("figure", kFigureHelp);
-      (a == "--png" ? png : status_utf8) = argv[++i];
-      have_status |= a == "--status";
-      continue;
-    }
-    if (count == 4 || !ParseInt(a, numbers[count]))
-      return Usage("figure", kFigureHelp);
-    ++count;
+  for (int i = 0; i < 4; ++i) {
+    const std::string& text = cl.operands()[i];
+    if (!ParseInt(text, numbers[i]) || numbers[i] < ranges[i].lo || numbers[i] > ranges[i].hi)
+      return cl.UsageError(std::string(kOperands[i]) + " takes a whole number from " +
+                           std::to_string(ranges[i].lo) + " to " + std::to_string(ranges[i].hi) +
+                           ", not '" + text + "'");
   }
-  if (count != 4) return Usage("figure", kFigureHelp);
   const int W = numbers[0], H = numbers[1], level = numbers[2], hollow = numbers[3];
-  if (W < 0 || W > kMaxExtent || H < 1 || H > kMaxExtent || level < 0 || level > kBarCount ||
-      (hollow != 0 && hollow != 1))
-    return Usage("figure", kFigureHelp);
+  const bool have_status = cl.Has("status");
+  const std::string status_utf8 = cl.Value("status"), png = cl.Value("png");
 
   std::string status = kTextPowerOff;  // what a freshly opened window shows
   if (have_status && !Cp932FromUtf8(status_utf8, status))

@@ -26,6 +26,7 @@
 
 #include "platform/text.h"
 #include "serial/serial_link.h"
+#include "tools/cli/args.h"
 #include "tools/cli/state_line.h"
 #include "tools/render/term_view.h"
 #include "tools/cli/tool.h"
@@ -34,7 +35,7 @@ namespace tovmir {
 namespace {
 
 const char kMonitorHelp[] =
-    "usage: tovmir-tool monitor [--bars] [PORT]\n"
+    "usage: tovmir-tool monitor [--bars | --json] [PORT]\n"
     "\n"
     "Listens to a handset on the serial port PORT (default /dev/ttyS0; COMn means\n"
     "/dev/ttyS(n-1)) at 600 baud 8N1, runs the meter's logic with its 500 ms watchdog and\n"
@@ -44,6 +45,14 @@ const char kMonitorHelp[] =
     "--bars draws the meter itself in the terminal instead, redrawn in place on every\n"
     "change and sized to the terminal: the antenna, the 15 bars and the status line (plain\n"
     "ASCII when the locale is not UTF-8).\n"
+    "\n"
+    "--json prints the same lines as JSON Lines, for scripts and for 'tovmir-tool plot':\n"
+    "  {\"time\":\"2026-12-09T10:15:30.125+01:00\",\"event\":\"byte\",\"byte\":\"C7\",\"level\":7,\n"
+    "   \"antenna\":\"filled\",\"net\":\"1234\",\"receiving\":true,\"start\":true,\n"
+    "   \"status\":\"...\",\"redraws\":1}\n"
+    "time is ISO 8601 with milliseconds; event init, byte or tick; net null when not known.\n"
+    "\n"
+    "-h, --help shows this, --version the version.\n"
     "\n"
     "Exit status: 0 ended by a signal; 1 the port could not be opened, set up or restored,\n"
     "failed while listening, or standard output could not be written; 2 bad arguments.\n";
@@ -162,14 +171,21 @@ class Output {
   std::shared_ptr<State> s_;
 };
 
-std::string Timestamp() {
+// Local time with milliseconds: "2026-12-09 10:15:30.125", or in ISO 8601 with the zone's
+// offset, "2026-12-09T10:15:30.125+01:00".
+std::string Timestamp(bool iso) {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   tm local;
   localtime_r(&now.tv_sec, &local);
-  char buf[40];
-  const size_t n = strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
-  std::snprintf(buf + n, sizeof buf - n, ".%03ld", now.tv_nsec / 1000000);
+  char buf[48];
+  size_t n = strftime(buf, sizeof buf, iso ? "%Y-%m-%dT%H:%M:%S" : "%Y-%m-%d %H:%M:%S", &local);
+  n += std::snprintf(buf + n, sizeof buf - n, ".%03ld", now.tv_nsec / 1000000);
+  if (iso) {
+    char zone[8];  // +hhmm, written +hh:mm
+    strftime(zone, sizeof zone, "%z", &local);
+    std::snprintf(buf + n, sizeof buf - n, "%.3s:%.2s", zone, zone + 3);
+  }
   return buf;
 }
 
@@ -187,11 +203,15 @@ void TerminalSize(int* columns, int* rows) {
   *rows = ok ? ws.ws_row : 24;
 }
 
+// What the monitor prints: lines in replay's form, the same as JSON Lines, or the meter
+// drawn in the terminal.
+enum class Shown { kLines, kJson, kBars };
+
 class Monitor : public LinkOwner {
  public:
-  Monitor(std::string port, std::string device, int ended_fd, bool bars, Output& out)
-      : port_(std::move(port)), device_(std::move(device)), ended_fd_(ended_fd), bars_(bars),
-        out_(out) {
+  Monitor(std::string port, std::string device, int ended_fd, Shown shown, Output& out)
+      : port_(std::move(port)), device_(std::move(device)), ended_fd_(ended_fd),
+        bars_(shown == Shown::kBars), json_(shown == Shown::kJson), out_(out) {
     if (!bars_) return;
     setlocale(LC_CTYPE, "");
     utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
@@ -210,25 +230,25 @@ class Monitor : public LinkOwner {
   // The terminal changed size.
   void Resized() {
     std::lock_guard<std::mutex> lock(mu_);
-    if (bars_) Print("resize", 0);
+    if (bars_) Draw();
   }
 
   // The reader waits on this lock while the start is printed, so "init" comes first.
   std::mutex& lock() { return mu_; }
-  void Start() { Print("init", 0); }
+  void Start() { Print({MeterEvent::kInit}); }
 
   void LinkByte(std::uint8_t b) override {
     std::lock_guard<std::mutex> lock(mu_);
     CountingSink sink;
     ReceiveByte(state_, b, sink);
-    if (sink.count) Print(ByteLabel(b), sink.count);
+    if (sink.count) Print({MeterEvent::kByte, b, sink.count});
   }
 
   void Tick() {
     std::lock_guard<std::mutex> lock(mu_);
     CountingSink sink;
     WatchdogTick(state_, sink);
-    if (sink.count) Print("tick", sink.count);
+    if (sink.count) Print({MeterEvent::kTick, 0, sink.count});
   }
 
   // The program's own message, naming the port as the user typed it, then the OS's reason;
@@ -248,11 +268,16 @@ class Monitor : public LinkOwner {
 
  private:
   // Called with the lock held; only queues the text.
-  void Print(const std::string& what, int redraws) {
-    if (!bars_) {
-      out_.Put(Timestamp() + ' ' + StateLine(what, state_, redraws) + '\n');
-      return;
-    }
+  void Print(const MeterEvent& e) {
+    if (bars_)
+      Draw();
+    else if (json_)
+      out_.Put(StateJson(e, state_, Timestamp(true)) + '\n');
+    else
+      out_.Put(Timestamp(false) + ' ' + StateLine(e, state_) + '\n');
+  }
+
+  void Draw() {
     int columns, rows;
     TerminalSize(&columns, &rows);
     std::string frame = RenderMeterText(state_, columns, rows - 1, utf8_);
@@ -272,7 +297,7 @@ class Monitor : public LinkOwner {
   MeterState state_;
   std::string port_, device_;
   int ended_fd_;
-  bool bars_;
+  bool bars_, json_;
   Output& out_;
   bool utf8_ = false;
   OsError ended_;
@@ -281,23 +306,13 @@ class Monitor : public LinkOwner {
 }  // namespace
 
 int MonitorMain(int argc, char** argv) {
-  std::string port = "/dev/ttyS0";
-  bool bars = false, have_port = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kMonitorHelp;
-      return 0;
-    }
-    if (a == "--bars") {
-      bars = true;
-    } else if (!have_port && a[0] != '-') {
-      port = a;
-      have_port = true;
-    } else {
-      return Usage("monitor", kMonitorHelp);
-    }
-  }
+  static const Option kOptions[] = {{"bars", nullptr}, {"json", nullptr}};
+  static const char* const kOperands[] = {"PORT"};
+  CommandLine cl("monitor", kMonitorHelp);
+  if (!cl.Parse(argc, argv, kOptions, kOperands, 0)) return cl.status();
+  if (cl.Has("bars") && cl.Has("json")) return cl.UsageError("--bars and --json go one at a time");
+  const Shown shown = cl.Has("bars") ? Shown::kBars : cl.Has("json") ? Shown::kJson : Shown::kLines;
+  const std::string port = cl.operands().empty() ? "/dev/ttyS0" : cl.operands()[0];
   const std::string device = DeviceFor(port);
 
   // Signals arrive through a descriptor on the main thread only; the reader and the writer
@@ -307,9 +322,9 @@ int MonitorMain(int argc, char** argv) {
   if (sig_fd < 0 || pipe2(ended, O_CLOEXEC) != 0)
     return Fail("monitor", "cannot set up signal handling", 1);
 
-  Output out(bars);
+  Output out(shown == Shown::kBars);
   if (out.failed_fd() < 0) return Fail("monitor", "cannot set up the output", 1);
-  Monitor monitor(port, device, ended[1], bars, out);
+  Monitor monitor(port, device, ended[1], shown, out);
   SerialLink link;
   {
     std::lock_guard<std::mutex> hold(monitor.lock());

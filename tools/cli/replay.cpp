@@ -1,8 +1,8 @@
 // tovmir-tool replay: feeds a script or a raw capture through the receiver logic, as the
 // reader thread and the watchdog timer would, and prints the state after every token.
-#include <iostream>
 #include <string>
 
+#include "tools/cli/args.h"
 #include "tools/cli/input.h"
 #include "tools/cli/script.h"
 #include "tools/cli/state_line.h"
@@ -12,8 +12,8 @@ namespace tovmir {
 namespace {
 
 const char kReplayHelp[] =
-    "usage: tovmir-tool replay [FILE]\n"
-    "       tovmir-tool replay --raw FILE\n"
+    "usage: tovmir-tool replay [--json] [FILE]\n"
+    "       tovmir-tool replay [--json] --raw FILE\n"
     "\n"
     "Feeds handset bytes and watchdog ticks through the meter's receiver logic and prints\n"
     "the state: one line for the initial state, then one line per token.\n"
@@ -31,43 +31,52 @@ const char kReplayHelp[] =
     "mode=173: collecting network-number digits), redraws counts the repaints the token\n"
     "asked for and TEXT is the status line.\n"
     "\n"
+    "--json prints the same as JSON Lines, one object per line:\n"
+    "  {\"event\":\"byte\",\"byte\":\"C7\",\"level\":7,\"antenna\":\"filled\",\"net\":\"1234\",\n"
+    "   \"receiving\":true,\"start\":true,\"status\":\"...\",\"redraws\":1}\n"
+    "event is init, byte or tick; antenna filled or hollow; net null when not known.\n"
+    "\n"
+    "-h, --help shows this, --version the version.\n"
+    "\n"
     "Exit status: 0 done; 1 FILE missing or unreadable, or standard output not writable;\n"
     "2 bad token or bad arguments (the lines before it are printed).\n";
 
 // Each step printed as it happens; false once standard output cannot be written.
 class Replayer {
  public:
-  bool Init() { return Print("init"); }
+  explicit Replayer(bool json) : json_(json) {}
+  bool Init() { return Print({MeterEvent::kInit}); }
   bool Byte(std::uint8_t b) {
     ReceiveByte(state_, b, sink_);
-    return Print(ByteLabel(b));
+    return Print({MeterEvent::kByte, b});
   }
   bool Tick() {
     WatchdogTick(state_, sink_);
-    return Print("tick");
+    return Print({MeterEvent::kTick});
   }
 
  private:
-  bool Print(const std::string& what) {
-    const int redraws = sink_.count;
+  bool Print(MeterEvent e) {
+    e.redraws = sink_.count;
     sink_.count = 0;
-    return WriteLine(StateLine(what, state_, redraws));
+    return WriteLine(json_ ? StateJson(e, state_) : StateLine(e, state_));
   }
+  bool json_;
   MeterState state_;
   CountingSink sink_;
 };
 
-int ReplayRaw(Input& in) {
-  Replayer r;
+int ReplayRaw(Input& in, bool json) {
+  Replayer r(json);
   bool writing = r.Init();
   for (int c; writing && (c = in.Get()) >= 0;) writing = r.Byte(static_cast<std::uint8_t>(c));
   if (const int status = FinishOutput("replay")) return status;
   return in.error().empty() ? 0 : Fail("replay", in.error(), 1);
 }
 
-int ReplayScript(Input& in) {
+int ReplayScript(Input& in, bool json) {
   ScriptReader reader(in, ScriptDialect::kReplay);
-  Replayer r;
+  Replayer r(json);
   bool writing = r.Init();
   while (writing) {
     const auto tok = reader.Next();
@@ -83,26 +92,15 @@ int ReplayScript(Input& in) {
 }  // namespace
 
 int ReplayMain(int argc, char** argv) {
-  std::string path = "-";
-  bool raw = false;
-  int i = 0;
-  for (; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kReplayHelp;
-      return 0;
-    }
-    if (a == "--raw")
-      raw = true;
-    else
-      break;
-  }
-  if (argc - i > 1 || (raw && argc - i != 1) || (i < argc && argv[i][0] == '-' && argv[i][1]))
-    return Usage("replay", kReplayHelp);
-  if (i < argc) path = argv[i];
+  static const Option kOptions[] = {{"raw", nullptr}, {"json", nullptr}};
+  static const char* const kOperands[] = {"FILE"};
+  CommandLine cl("replay", kReplayHelp);
+  if (!cl.Parse(argc, argv, kOptions, kOperands, 0)) return cl.status();
+  const bool raw = cl.Has("raw");
+  if (raw && cl.operands().empty()) return cl.UsageError("--raw needs a FILE");
   Input in;
-  if (!in.Open(path)) return Fail("replay", in.error(), 1);
-  return raw ? ReplayRaw(in) : ReplayScript(in);
+  if (!in.Open(cl.operands().empty() ? "-" : cl.operands()[0])) return Fail("replay", in.error(), 1);
+  return raw ? ReplayRaw(in, cl.Has("json")) : ReplayScript(in, cl.Has("json"));
 }
 
 }  // namespace tovmir

@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "tools/cli/args.h"
 #include "tools/cli/input.h"
 #include "tools/cli/script.h"
 #include "tools/cli/tool.h"
@@ -31,6 +32,8 @@ const char kSimHelp[] =
     "\n"
     "SCRIPT holds bytes in replay's format (two hexadecimal digits, '#' comments) and\n"
     "'wait SECONDS' for silence on the line; the simulator ends after it.\n"
+    "\n"
+    "-h, --help shows this, --version the version.\n"
     "\n"
     "Ctrl-C or SIGTERM ends it at once. Exit status: 0 done or stopped; 1 the script could\n"
     "not be read, or the device could not be opened, written or restored; 2 bad arguments or\n"
@@ -66,26 +69,15 @@ bool CheckScript(Input& file, Input& scratch, Input** script, int* status) {
 }  // namespace
 
 int SimMain(int argc, char** argv) {
-  std::string port, script;
-  bool have_seed = false;
+  static const Option kOptions[] = {{"port", "DEVICE"}, {"seed", "N"}};
+  static const char* const kOperands[] = {"SCRIPT"};
+  CommandLine cl("sim", kSimHelp);
+  if (!cl.Parse(argc, argv, kOptions, kOperands, 0)) return cl.status();
+  const std::string port = cl.Value("port");
+  const std::string script = cl.operands().empty() ? "" : cl.operands()[0];
+  const bool have_seed = cl.Has("seed");
   int seed = 0;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kSimHelp;
-      return 0;
-    }
-    if (a == "--port" && i + 1 < argc && argv[i + 1][0]) {
-      port = argv[++i];
-    } else if (a == "--seed" && i + 1 < argc) {
-      if (!ParseInt(argv[++i], seed) || seed < 0) return Usage("sim", kSimHelp);
-      have_seed = true;
-    } else if (script.empty() && (a == "-" || a[0] != '-')) {
-      script = a;
-    } else {
-      return Usage("sim", kSimHelp);
-    }
-  }
+  if (!cl.IntValue("seed", 0, 2147483647, &seed)) return cl.status();
 
   // A bad script is refused before anything reaches the line.
   Input file, scratch;

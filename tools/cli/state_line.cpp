@@ -3,10 +3,22 @@
 #include <cstdio>
 
 #include "platform/text.h"
+#include "tools/cli/json.h"
 
 namespace tovmir {
+namespace {
 
-std::string StateLine(const std::string& what, const MeterState& s, int redraws) {
+std::string What(const MeterEvent& e) {
+  if (e.kind == MeterEvent::kInit) return "init";
+  if (e.kind == MeterEvent::kTick) return "tick";
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "byte %02X", e.byte);
+  return buf;
+}
+
+}  // namespace
+
+std::string StateLine(const MeterEvent& e, const MeterState& s) {
   char buf[320];
   std::snprintf(buf, sizeof buf,
                 " level=%d shown=%d hollow=%d hollow_shown=%d net=%d accum=%d mode=%d codes=%d"
@@ -14,14 +26,30 @@ std::string StateLine(const std::string& what, const MeterState& s, int redraws)
                 int{s.m_nLevel}, int{s.m_nLevelShown}, int{s.m_bHollow}, int{s.m_bHollowShown},
                 int{s.m_nNetNo}, int{s.m_nNetAccum}, int{s.m_nMode}, int{s.m_nCodeBytes},
                 int{s.m_nDigitBytes}, int{s.m_bReceiving}, int{s.m_bStartSeen},
-                int{s.m_nSilentTicks}, redraws);
-  return what + buf + Utf8FromCp932(StatusLineText(s));
+                int{s.m_nSilentTicks}, e.redraws);
+  return What(e) + buf + Utf8FromCp932(StatusLineText(s));
 }
 
-std::string ByteLabel(std::uint8_t b) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "byte %02X", b);
-  return buf;
+std::string StateJson(const MeterEvent& e, const MeterState& s, const std::string& time) {
+  static const char* const kEvents[] = {"init", "byte", "tick"};
+  std::string out = "{";
+  if (!time.empty()) out += "\"time\":" + JsonString(time) + ",";
+  out += "\"event\":\"" + std::string(kEvents[e.kind]) + "\"";
+  char buf[160];
+  if (e.kind == MeterEvent::kByte) {
+    std::snprintf(buf, sizeof buf, ",\"byte\":\"%02X\"", e.byte);
+    out += buf;
+  }
+  const int net = s.m_nNetNo;
+  char net_text[16] = "null";
+  if (net >= 0 && net <= 0xFFFF) std::snprintf(net_text, sizeof net_text, "\"%04X\"", net);
+  std::snprintf(buf, sizeof buf,
+                ",\"level\":%d,\"antenna\":\"%s\",\"net\":%s,\"receiving\":%s,\"start\":%s,",
+                int{s.m_nLevel}, s.m_bHollow ? "hollow" : "filled", net_text,
+                s.m_bReceiving ? "true" : "false", s.m_bStartSeen ? "true" : "false");
+  out += buf;
+  out += "\"status\":" + JsonString(Utf8FromCp932(StatusLineText(s)));
+  return out + ",\"redraws\":" + std::to_string(e.redraws) + "}";
 }
 
 }  // namespace tovmir

@@ -13,7 +13,7 @@
 namespace tovmir {
 
 int Fail(const std::string& cmd, const std::string& message, int status) {
-  std::cerr << "tovmir-tool " << cmd << ": " << message << '\n';
+  std::cerr << "tovmir-tool" << (cmd.empty() ? "" : " ") << cmd << ": " << message << '\n';
   return status;
 }
 
@@ -44,11 +44,6 @@ int StopSignals(std::initializer_list<int> more) {
   for (int sig : more) sigaddset(&set, sig);
   sigprocmask(SIG_BLOCK, &set, nullptr);
   return signalfd(-1, &set, SFD_CLOEXEC);
-}
-
-int Usage(const std::string& cmd, const char* help) {
-  std::cerr << "tovmir-tool " << cmd << ": bad arguments\n" << help;
-  return 2;
 }
 
 namespace {

@@ -1,5 +1,6 @@
 // tool.h: the subcommands of tovmir-tool and their shared reporting. Each *Main takes the
-// arguments after the subcommand's name and returns the process exit status.
+// subcommand's name and the arguments after it (argv[0] the name) and returns the process
+// exit status; the command lines are parsed by tools/cli/args.h.
 #pragma once
 
 #include <initializer_list>
@@ -11,8 +12,10 @@ int ReplayMain(int argc, char** argv);
 int FigureMain(int argc, char** argv);
 int MonitorMain(int argc, char** argv);
 int SimMain(int argc, char** argv);
+int PlotMain(int argc, char** argv);
 
-// Prints "tovmir-tool CMD: MESSAGE" on standard error and returns status.
+// Prints "tovmir-tool CMD: MESSAGE" (or "tovmir-tool: MESSAGE" for no CMD) on standard
+// error and returns status.
 int Fail(const std::string& cmd, const std::string& message, int status);
 // A whole decimal number within int, with an optional minus sign.
 bool ParseInt(const std::string& text, int& out);
@@ -21,9 +24,6 @@ bool ParseInt(const std::string& text, int& out);
 // arrives; those signals are blocked for this thread and the threads it starts. -1 when it
 // cannot be made.
 int StopSignals(std::initializer_list<int> more = {});
-
-// Prints the subcommand's help on standard error and returns 2.
-int Usage(const std::string& cmd, const char* help);
 
 // Standard output, checked: WriteLine is false once a write has failed, and FinishOutput
 // flushes and returns 0, or prints "cannot write to standard output: REASON" and returns 1.

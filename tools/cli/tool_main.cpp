@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "tools/cli/args.h"
 #include "tools/cli/tool.h"
 
 namespace {
@@ -19,13 +20,24 @@ const Command kCommands[] = {
     {"figure", tovmir::FigureMain, "the meter figure's drawing calls, and a PNG of the window"},
     {"monitor", tovmir::MonitorMain, "listen to a handset on a serial port and print the meter"},
     {"sim", tovmir::SimMain, "play the handset: send its bytes into a pty or serial port"},
+    {"plot", tovmir::PlotMain, "draw a monitor session's reception over time as a PNG"},
 };
 
-void PrintHelp(std::ostream& out) {
-  out << "usage: tovmir-tool COMMAND [ARGS]\n\n"
-         "The command-line companion of the tovmir reception meter.\n\n";
-  for (const Command& c : kCommands) out << "  " << c.name << "\t" << c.summary << "\n";
-  out << "\n'tovmir-tool COMMAND --help' describes a command.\n";
+void PrintHelp() {
+  std::cout << "usage: tovmir-tool COMMAND [OPTIONS] [ARGS]\n"
+               "       tovmir-tool --help | --version\n\n"
+               "The command-line companion of the tovmir reception meter.\n\n";
+  size_t width = 0;
+  for (const Command& c : kCommands) width = std::max(width, std::strlen(c.name));
+  for (const Command& c : kCommands)
+    std::cout << "  " << c.name << std::string(width + 3 - std::strlen(c.name), ' ') << c.summary
+              << "\n";
+  std::cout << "\n'tovmir-tool COMMAND --help' describes a command; 'man tovmir-tool' all of them.\n";
+}
+
+int UsageError(const std::string& what) {
+  std::cerr << "tovmir-tool: " << what << "\nTry 'tovmir-tool --help'.\n";
+  return 2;
 }
 
 }  // namespace
@@ -34,18 +46,18 @@ int main(int argc, char** argv) {
   // A closed output is a write error like any other, reported with its reason; dying of
   // SIGPIPE would also leave a serial port without its settings put back.
   signal(SIGPIPE, SIG_IGN);
-  if (argc < 2) {
-    PrintHelp(std::cerr);
-    return 2;
+  if (argc < 2) return UsageError("no command given");
+  const std::string first = argv[1];
+  if (first == "--help" || first == "-h" || first == "help") {
+    PrintHelp();
+    return tovmir::FinishOutput("");
   }
-  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
-      !std::strcmp(argv[1], "help")) {
-    PrintHelp(std::cout);
-    return 0;
+  if (first == "--version") {
+    std::cout << tovmir::VersionLine() << '\n';
+    return tovmir::FinishOutput("");
   }
   for (const Command& c : kCommands)
-    if (!std::strcmp(argv[1], c.name)) return c.main(argc - 2, argv + 2);
-  std::cerr << "tovmir-tool: unknown command '" << argv[1] << "'\n";
-  PrintHelp(std::cerr);
-  return 2;
+    if (first == c.name) return c.main(argc - 1, argv + 1);
+  if (first[0] == '-') return UsageError("unknown option '" + first + "'");
+  return UsageError("unknown command '" + first + "'");
 }

@@ -1,0 +1,104 @@
+#include "tools/cli/args.h"
+
+#include <getopt.h>
+
+#include <iostream>
+
+#include "tools/cli/tool.h"
+#include "version.h"
+
+namespace tovmir {
+namespace {
+
+constexpr int kHelp = 'h';
+constexpr int kVersion = 1;
+constexpr int kFirstOption = 256;  // getopt_long's value for options[i] is kFirstOption + i
+
+}  // namespace
+
+std::string VersionLine() { return std::string("tovmir-tool ") + TOVMIR_VERSION; }
+
+int CommandLine::UsageError(const std::string& what) {
+  std::cerr << "tovmir-tool " << command_ << ": " << what << "\nTry 'tovmir-tool " << command_
+            << " --help'.\n";
+  return status_ = 2;
+}
+
+bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
+                        std::span<const char* const> operands, size_t required) {
+  std::vector<option> longs = {{"help", no_argument, nullptr, kHelp},
+                               {"version", no_argument, nullptr, kVersion}};
+  for (size_t i = 0; i < options.size(); ++i)
+    longs.push_back({options[i].name, options[i].value_name ? required_argument : no_argument,
+                     nullptr, kFirstOption + static_cast<int>(i)});
+  longs.push_back({nullptr, 0, nullptr, 0});
+  auto name_of = [&](int value) {
+    return value >= kFirstOption ? std::string(options[value - kFirstOption].name)
+                                 : std::string(value == kVersion ? "version" : "help");
+  };
+
+  optind = 0;  // a fresh scan, whoever scanned before
+  opterr = 0;  // the messages are ours
+  for (;;) {
+    const int c = getopt_long(argc, argv, ":h", longs.data(), nullptr);
+    if (c == -1) break;
+    if (c == kHelp) {
+      std::cout << help_;
+      return false;
+    }
+    if (c == kVersion) {
+      std::cout << VersionLine() << '\n';
+      return false;
+    }
+    if (c == ':') return UsageError("option '--" + name_of(optopt) + "' needs a value"), false;
+    if (c == '?') {
+      if (optopt >= kFirstOption || optopt == kVersion || optopt == kHelp)
+        return UsageError("option '--" + name_of(optopt) + "' takes no value"), false;
+      std::string what = optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
+      what = what.substr(0, what.find('='));
+      return UsageError("unknown option '" + what + "'"), false;
+    }
+    const Option& o = options[c - kFirstOption];
+    if (o.value_name && !*optarg)
+      return UsageError(std::string("option '--") + o.name + "' needs a value"), false;
+    given_.emplace_back(o.name, o.value_name ? optarg : "");
+  }
+  for (int i = optind; i < argc; ++i) operands_.emplace_back(argv[i]);
+  if (operands_.size() > operands.size())
+    return UsageError("unexpected argument '" + operands_[operands.size()] + "'"), false;
+  if (operands_.size() < required) {
+    std::string missing;
+    for (size_t i = operands_.size(); i < required; ++i)
+      missing += std::string(missing.empty() ? "" : " ") + operands[i];
+    return UsageError("missing " + missing), false;
+  }
+  return true;
+}
+
+bool CommandLine::Has(std::string_view option) const {
+  for (const auto& [name, value] : given_)
+    if (name == option) return true;
+  return false;
+}
+
+std::string CommandLine::Value(std::string_view option) const {
+  std::string value;
+  for (const auto& [name, v] : given_)
+    if (name == option) value = v;
+  return value;
+}
+
+bool CommandLine::IntValue(std::string_view option, int lo, int hi, int* out) {
+  if (!Has(option)) return true;
+  const std::string text = Value(option);
+  int v = 0;
+  if (!ParseInt(text, v) || v < lo || v > hi) {
+    UsageError("option '--" + std::string(option) + "' takes a whole number from " +
+               std::to_string(lo) + " to " + std::to_string(hi) + ", not '" + text + "'");
+    return false;
+  }
+  *out = v;
+  return true;
+}
+
+}  // namespace tovmir

@@ -1,0 +1,26 @@
+// json.h: the little JSON the tools speak: strings written for JSON Lines, and one line's
+// flat object (strings, numbers, true, false, null; no nesting) read back. Pure.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace tovmir {
+
+// A string as JSON writes it, quotes included; control characters escaped.
+std::string JsonString(const std::string& utf8);
+
+struct JsonValue {
+  enum Kind { kNull, kBool, kNumber, kString } kind = kNull;
+  bool boolean = false;
+  double number = 0;
+  std::string text;
+};
+
+// One flat object, {"key":value,...}. False, with *error saying what is wrong, when the
+// text is not one.
+bool ParseJsonObject(std::string_view text, std::map<std::string, JsonValue>* out,
+                     std::string* error);
+
+}  // namespace tovmir

@@ -1,0 +1,183 @@
+#include "tools/render/plot_png.h"
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "tools/render/figure_png.h"
+
+namespace tovmir {
+namespace {
+
+constexpr char kFont[] = "Sans";
+constexpr int kFontPixels = 11;
+constexpr int kBandHeight = 8;   // the antenna band above the plot area
+constexpr int kBandGap = 14;     // between the band and the plot area, for the top level's label
+constexpr int kTickSpacing = 90;  // the fewest pixels between two time ticks
+
+void SetColour(cairo_t* cr, unsigned rgb) {
+  cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                       (rgb & 0xFF) / 255.0);
+}
+
+// Text with its top left at (x, y); align 0 left, 0.5 centred, 1 right of x. Returns its
+// width.
+int Label(cairo_t* cr, const std::string& text, double x, double y, double align = 0) {
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  PangoFontDescription* font = pango_font_description_from_string(kFont);
+  pango_font_description_set_absolute_size(font, kFontPixels * PANGO_SCALE);
+  pango_layout_set_font_description(layout, font);
+  pango_font_description_free(font);
+  pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+  int w = 0, h = 0;
+  pango_layout_get_pixel_size(layout, &w, &h);
+  cairo_move_to(cr, std::round(x - align * w), y);
+  pango_cairo_show_layout(cr, layout);
+  g_object_unref(layout);
+  return w;
+}
+
+std::string Clock(double seconds_of_day, bool with_seconds) {
+  long s = std::lround(std::floor(seconds_of_day));
+  s = ((s % 86400) + 86400) % 86400;
+  char buf[16];
+  if (with_seconds)
+    std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%02ld:%02ld", s / 3600, s / 60 % 60);
+  return buf;
+}
+
+// The first tick step, in seconds, that leaves room between labels.
+double TickStep(double seconds, int pixels) {
+  static const double kSteps[] = {1,    2,    5,    10,   15,    30,    60,    120,   300,
+                                  600,  900,  1800, 3600, 7200,  10800, 21600, 43200, 86400};
+  for (double step : kSteps)
+    if (seconds / step * kTickSpacing <= pixels) return step;
+  return 86400 * std::ceil(seconds / 86400 * kTickSpacing / pixels);
+}
+
+void Draw(cairo_t* cr, const PlotSession& s, int width, int height) {
+  const PlotLayout at = LayoutPlot(width, height, s.end);
+  SetColour(cr, kPlotGround);
+  cairo_paint(cr);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);  // crisp edges, exact colours
+  cairo_set_line_width(cr, 1);
+
+  // The silent stretches, under everything else.
+  SetColour(cr, kPlotSilence);
+  for (size_t i = 0; i < s.samples.size(); ++i) {
+    if (s.samples[i].receiving) continue;
+    const double until = i + 1 < s.samples.size() ? s.samples[i + 1].t : s.end;
+    cairo_rectangle(cr, at.XOf(s.samples[i].t), at.top, at.XOf(until) - at.XOf(s.samples[i].t),
+                    at.bottom - at.top);
+  }
+  cairo_fill(cr);
+
+  // The level axis: a line for every fifth level.
+  for (int level = 0; level <= 15; level += 5) {
+    SetColour(cr, 0xDDDDDD);
+    cairo_move_to(cr, at.left, std::round(at.YOf(level)) + 0.5);
+    cairo_line_to(cr, at.right, std::round(at.YOf(level)) + 0.5);
+    cairo_stroke(cr);
+    SetColour(cr, 0x000000);
+    Label(cr, std::to_string(level), at.left - 6, at.YOf(level) - kFontPixels * 0.7, 1);
+  }
+
+  // The time axis, ticked at round clock times.
+  const double step = TickStep(s.end, at.right - at.left);
+  SetColour(cr, 0x000000);
+  cairo_move_to(cr, at.left, at.bottom + 0.5);
+  cairo_line_to(cr, at.right, at.bottom + 0.5);
+  cairo_stroke(cr);
+  for (double clock = std::ceil(s.clock_start / step) * step; clock - s.clock_start <= s.end;
+       clock += step) {
+    const double x = std::round(at.XOf(clock - s.clock_start)) + 0.5;
+    cairo_move_to(cr, x, at.bottom);
+    cairo_line_to(cr, x, at.bottom + 4);
+    cairo_stroke(cr);
+    Label(cr, Clock(clock, step < 60), x, at.bottom + 6, 0.5);
+  }
+
+  // The antenna: a dark band while filled, an outlined one while hollow.
+  const double band_top = at.top - kBandHeight - kBandGap;
+  for (size_t i = 0; i < s.samples.size(); ++i) {
+    const double x0 = at.XOf(s.samples[i].t);
+    const double x1 = at.XOf(i + 1 < s.samples.size() ? s.samples[i + 1].t : s.end);
+    SetColour(cr, s.samples[i].hollow ? 0xFFFFFF : 0x404040);
+    cairo_rectangle(cr, x0, band_top, x1 - x0, kBandHeight);
+    cairo_fill(cr);
+  }
+  SetColour(cr, 0x404040);
+  cairo_rectangle(cr, at.left + 0.5, band_top + 0.5, at.right - at.left - 1, kBandHeight - 1);
+  cairo_stroke(cr);
+  Label(cr, "antenna", at.left - 6, band_top + kBandHeight / 2.0 - kFontPixels * 0.7, 1);
+
+  // Network-number changes: a dashed line and the new number, where there is room for it.
+  double free_from = at.left;
+  int net = -1;
+  for (const PlotSample& p : s.samples) {
+    if (p.net == net) continue;
+    net = p.net;
+    if (net < 0) continue;
+    const double x = std::round(at.XOf(p.t)) + 0.5;
+    SetColour(cr, 0x008C00);
+    const double dash = 3;
+    cairo_set_dash(cr, &dash, 1, 0);
+    cairo_move_to(cr, x, at.top);
+    cairo_line_to(cr, x, at.bottom);
+    cairo_stroke(cr);
+    cairo_set_dash(cr, nullptr, 0, 0);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", net);
+    if (x >= free_from) free_from = x + Label(cr, text, x + 2, band_top - kFontPixels - 6) + 8;
+  }
+
+  // The level, held from each line to the next.
+  SetColour(cr, kPlotLine);
+  cairo_set_line_width(cr, 2);
+  for (size_t i = 0; i < s.samples.size(); ++i) {
+    const double y = std::round(at.YOf(s.samples[i].level));
+    const double x = std::round(at.XOf(s.samples[i].t));
+    const double until = i + 1 < s.samples.size() ? s.samples[i + 1].t : s.end;
+    if (i == 0)
+      cairo_move_to(cr, x, y);
+    else
+      cairo_line_to(cr, x, y);
+    cairo_line_to(cr, std::round(at.XOf(until)), y);
+  }
+  cairo_stroke(cr);
+
+  SetColour(cr, 0x000000);
+  Label(cr, "tovmir reception, " + s.date + " " + Clock(s.clock_start, true) +
+                "  (level 0-15; shaded: handset silent)",
+        8, 4);
+}
+
+}  // namespace
+
+PlotLayout LayoutPlot(int width, int height, double seconds) {
+  // Room for the title and the antenna band above, the level labels to the left and the
+  // time labels below.
+  return {56, 30 + 2 * kFontPixels + kBandHeight + kBandGap, width - 16,
+          height - 2 * kFontPixels - 8, seconds};
+}
+
+std::string WritePlotPng(const PlotSession& session, int width, int height,
+                         const std::string& path) {
+  std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height), cairo_surface_destroy);
+  if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS)
+    return std::string("cannot make the image: ") +
+           cairo_status_to_string(cairo_surface_status(image.get()));
+  cairo_t* cr = cairo_create(image.get());
+  Draw(cr, session, width, height);
+  cairo_destroy(cr);
+  return WritePng(image.get(), path);
+}
+
+}  // namespace tovmir

@@ -1,0 +1,48 @@
+// plot_png.h: a monitor session drawn as a picture, with cairo and Pango: the reception
+// level over time as a step line on a 0-15 axis, the stretches when the handset was silent
+// shaded, the antenna's state as a band above, network-number changes marked, and a time
+// axis with ticks at round clock times. Single-threaded.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tovmir {
+
+// The meter as one log line left it, from that moment until the next.
+struct PlotSample {
+  double t = 0;  // seconds since the session's first line
+  int level = 0;
+  bool hollow = false;
+  bool receiving = false;
+  int net = -1;  // -1 when not known
+};
+
+struct PlotSession {
+  std::vector<PlotSample> samples;  // in time order
+  double end = 0;                   // seconds: the last line, or later
+  double clock_start = 0;           // the first line's local time of day, seconds
+  std::string date;                 // the first line's date, YYYY-MM-DD
+};
+
+// Where things go on a picture of width x height pixels for a session of `seconds`.
+struct PlotLayout {
+  int left, top, right, bottom;  // the plot area: level 0 at the bottom, 15 at the top
+  double seconds;
+  double XOf(double t) const { return left + (right - left) * (seconds > 0 ? t / seconds : 0); }
+  double YOf(double level) const { return bottom - (bottom - top) * level / 15.0; }
+};
+PlotLayout LayoutPlot(int width, int height, double seconds);
+
+// Colours, 0xRRGGBB: the picture's ground, the level line, the silent stretches.
+inline constexpr unsigned kPlotGround = 0xFFFFFF, kPlotLine = 0x005AC8, kPlotSilence = 0xFFE0B2;
+
+// Sizes a picture may have.
+inline constexpr int kMinPlotWidth = 200, kMaxPlotWidth = 8000;
+inline constexpr int kMinPlotHeight = 120, kMaxPlotHeight = 4000;
+
+// Draws the session and writes it as PNG. Returns an empty string on success, otherwise
+// what went wrong.
+std::string WritePlotPng(const PlotSession& session, int width, int height, const std::string& path);
+
+}  // namespace tovmir
