@@ -72,14 +72,14 @@ std::string DeviceFor(const std::string& name) {
   return name;
 }
 
-// Standard output, written by a thread of its own. Put never waits; in frame mode only the
-// newest text matters and replaces what is still queued. A failed write makes failed_fd()
-// readable, with its errno in error(). The state is shared with the writer thread, which
-// may outlive the object when a write never returns (the process ends without it).
+// Standard output, written by a thread of its own. Put and PutFrame never wait; of frames
+// (the terminal meter) only the newest matters, and it replaces one still queued. A failed
+// write makes failed_fd() readable, with its errno in error(). The state is shared with the
+// writer thread, which may outlive the object when a write never returns (the process ends
+// without it).
 class Output {
  public:
-  explicit Output(bool frames) : s_(std::make_shared<State>()) {
-    s_->frames = frames;
+  Output() : s_(std::make_shared<State>()) {
     if (pipe2(s_->failed, O_CLOEXEC) != 0) s_->failed[0] = s_->failed[1] = -1;
     std::thread(Write, s_).detach();
   }
@@ -91,15 +91,23 @@ class Output {
 
   void Put(std::string text) {
     std::lock_guard<std::mutex> lock(s_->mu);
-    if (s_->frames) {
-      s_->queue.clear();
-      s_->bytes = 0;
-    } else if (s_->bytes + text.size() > kMaxQueuedBytes) {
+    if (s_->bytes + text.size() > kMaxQueuedBytes) {
       ++s_->dropped;
       return;
     }
     s_->bytes += text.size();
     s_->queue.push_back(std::move(text));
+    s_->cv.notify_all();
+  }
+
+  void PutFrame(std::string frame) {
+    std::lock_guard<std::mutex> lock(s_->mu);
+    if (s_->frame_at >= 0) {
+      s_->queue[static_cast<size_t>(s_->frame_at)] = std::move(frame);
+      return;
+    }
+    s_->frame_at = static_cast<int>(s_->queue.size());
+    s_->queue.push_back(std::move(frame));
     s_->cv.notify_all();
   }
 
@@ -126,7 +134,8 @@ class Output {
     std::condition_variable cv;
     std::deque<std::string> queue;
     size_t bytes = 0;
-    bool frames = false, busy = false, closed = false;
+    int frame_at = -1;  // where in the queue a frame waits, if one does
+    bool busy = false, closed = false;
     int error = 0;
     long dropped = 0;
     int failed[2] = {-1, -1};
@@ -140,6 +149,7 @@ class Output {
       std::deque<std::string> batch;
       batch.swap(s->queue);
       s->bytes = 0;
+      s->frame_at = -1;
       s->busy = true;
       lock.unlock();
       int error = 0;
@@ -290,7 +300,7 @@ class Monitor : public LinkOwner {
       out += "\r\n";
       start = nl + 1;
     }
-    out_.Put(out + "\x1b[J");
+    out_.PutFrame(out + "\x1b[J");
   }
 
   std::mutex mu_;
@@ -322,7 +332,7 @@ int MonitorMain(int argc, char** argv) {
   if (sig_fd < 0 || pipe2(ended, O_CLOEXEC) != 0)
     return Fail("monitor", "cannot set up signal handling", 1);
 
-  Output out(shown == Shown::kBars);
+  Output out;
   if (out.failed_fd() < 0) return Fail("monitor", "cannot set up the output", 1);
   Monitor monitor(port, device, ended[1], shown, out);
   SerialLink link;
