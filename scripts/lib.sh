@@ -30,8 +30,9 @@ ensure_packages() {
 }
 
 # What building and testing on Linux needs.
-HOST_PACKAGES=(ca-certificates build-essential cmake pkg-config git googletest libgtest-dev
-               clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-ipafont-gothic tmux)
+HOST_PACKAGES=(ca-certificates build-essential dpkg-dev cmake pkg-config git googletest
+               libgtest-dev clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev
+               fonts-ipafont-gothic tmux man-db)
 
 # What the Windows build and its tests under Wine need.
 WIN_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64

@@ -42,6 +42,11 @@ for preset in win64 win32; do
     not_run+=("$preset: built and checked, but not run under Wine: ${why#harness: }")
   fi
 done
+# The packages, taken apart as a user would use them.
+say "packaging"
+scripts/package.sh
+python3 tests/package/test_package.py
+
 # The README's main command, headless and on a display of its own.
 say "testing the demo"
 python3 tests/demo/test_demo.py

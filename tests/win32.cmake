@@ -40,15 +40,10 @@ tovmir_wine_test(win_link_test
   PORTS COM1 COM3 COM12)
 
 # The program itself, without running it: PE32 or PE32+ for its machine, GUI subsystem,
-# imports, size and resources.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(TOVMIR_ARCH win64)
-else()
-  set(TOVMIR_ARCH win32)
-endif()
+# imports, size, resources, manifest and version block.
 add_test(NAME exe_check
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/win32/check_exe.py
-                 --arch ${TOVMIR_ARCH} $<TARGET_FILE:tovmir>)
+                 --arch ${TOVMIR_ARCH} --version ${PROJECT_VERSION} $<TARGET_FILE:tovmir>)
 set_tests_properties(exe_check PROPERTIES LABELS exe)
 
 # End-to-end: the real tovmir.exe driven from outside by Python and a probe of our own.

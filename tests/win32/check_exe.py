@@ -1,17 +1,21 @@
 #!/usr/bin/env python3
 """Checks a built tovmir.exe without running it: its PE header, imports, size and resources.
 
-    check_exe.py --arch win32|win64 EXE          one program
-    check_exe.py --same-resources EXE EXE        two builds carry the same resources
+    check_exe.py --arch win32|win64 [--version V] EXE   one program
+    check_exe.py --same-resources EXE EXE               two builds carry the same resources
 
 A program is a GUI-subsystem PE32 (i386) or PE32+ (x86-64) image under 128 KiB that imports
 only from KERNEL32, USER32, GDI32 and msvcrt (the run-time library is linked in), with the
-meter's resources in Japanese. Exit status 1 names what is wrong.
+meter's resources in Japanese and its application manifest (run as the invoker, Windows
+Vista to 11, common controls 6, no declared DPI awareness); with --version, its version
+block says V. Exit status 1 names what is wrong.
 """
 
 import argparse
+import re
 import struct
 import sys
+import xml.etree.ElementTree as ET
 
 MACHINE = {"win32": (0x014C, 0x10B, "PE32"), "win64": (0x8664, 0x20B, "PE32+")}
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "MSVCRT.DLL"}
@@ -20,10 +24,15 @@ SUBSYSTEM_GUI = 2
 LANG_JAPANESE = 0x411
 
 # (type, id) of every resource the program must carry. String 101 lives in block 101/16+1.
-RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 14, 16
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 REQUIRED = {(RT_GROUP_ICON, 128): "icon group 128", (RT_DIALOG, 100): "about box 100",
             (RT_DIALOG, 102): "meter dialog 102", (RT_STRING, 101 // 16 + 1): "string 101",
-            (RT_VERSION, 1): "version block 1"}
+            (RT_VERSION, 1): "version block 1", (RT_MANIFEST, 1): "manifest 1"}
+
+# Windows Vista, 7, 8, 8.1, 10 and 11.
+SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 
 
 class Bad(Exception):
@@ -103,7 +112,49 @@ class Image:
         return found
 
 
-def check(path, arch):
+def manifest_problems(data):
+    try:
+        root = ET.fromstring(data)
+    except ET.ParseError as e:
+        return ["the manifest is not XML: %s" % e]
+    problems = []
+    levels = [e.get("level") for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
+    if levels != ["asInvoker"]:
+        problems.append("manifest: execution level %s, not asInvoker" % levels)
+    os_ids = {e.get("Id") for e in root.iter() if e.tag.endswith("supportedOS")}
+    if os_ids != SUPPORTED_OS:
+        problems.append("manifest: supported OS %s" % sorted(os_ids))
+    controls = [e for e in root.iter() if e.tag.endswith("assemblyIdentity")
+                and e.get("name") == "Microsoft.Windows.Common-Controls"]
+    if [e.get("version") for e in controls] != ["6.0.0.0"]:
+        problems.append("manifest: no dependency on common controls 6")
+    if any(e.tag.endswith("dpiAware") or e.tag.endswith("dpiAwareness") for e in root.iter()):
+        problems.append("manifest: declares DPI awareness")
+    return problems
+
+
+def version_problems(data, version):
+    """The version block's fixed file and product versions, and its FileVersion and
+    ProductVersion texts ("1, 0, 0, 3"), against the version V."""
+    want = tuple(int(n) for n in version.split("."))
+    problems = []
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return ["version block: no fixed file information"]
+    fms, fls, pms, pls = struct.unpack_from("<IIII", data, at + 8)
+    for what, ms, ls in (("file", fms, fls), ("product", pms, pls)):
+        got = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+        if got != want:
+            problems.append("version block: %s version %s, not %s" % (what, got, version))
+    text = data.decode("utf-16-le", "replace")
+    for key in ("FileVersion", "ProductVersion"):
+        m = re.search(key + "\x00+([^\x00]*)", text)
+        if not m or m.group(1) != ", ".join(str(n) for n in want):
+            problems.append("version block: %s %r" % (key, m.group(1) if m else None))
+    return problems
+
+
+def check(path, arch, version=None):
     img = Image(path)
     machine, magic, kind = MACHINE[arch]
     problems = []
@@ -123,6 +174,10 @@ def check(path, arch):
     for (rtype, rid), what in REQUIRED.items():
         if (rtype, rid, LANG_JAPANESE) not in res:
             problems.append("no %s in Japanese" % what)
+    if (RT_MANIFEST, 1, LANG_JAPANESE) in res:
+        problems += manifest_problems(res[(RT_MANIFEST, 1, LANG_JAPANESE)])
+    if version and (RT_VERSION, 1, LANG_JAPANESE) in res:
+        problems += version_problems(res[(RT_VERSION, 1, LANG_JAPANESE)], version)
     if problems:
         raise Bad("%s: %s" % (path, "; ".join(problems)))
     print("%s: %s, GUI, %d bytes, imports %s, %d resources"
@@ -141,6 +196,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--arch", choices=sorted(MACHINE))
     ap.add_argument("--same-resources", action="store_true")
+    ap.add_argument("--version", help="the version the version block must say, e.g. 1.0.0.3")
     ap.add_argument("exe", nargs="+")
     a = ap.parse_args()
     try:
@@ -149,7 +205,7 @@ def main():
                 ap.error("--same-resources takes two programs")
             same_resources(*a.exe)
         elif a.arch and len(a.exe) == 1:
-            check(a.exe[0], a.arch)
+            check(a.exe[0], a.arch, a.version)
         else:
             ap.error("give --arch and one program, or --same-resources and two")
     except (Bad, OSError, struct.error, ValueError) as e:

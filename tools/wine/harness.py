@@ -160,7 +160,7 @@ class WineSession:
     """
 
     def __init__(self, ports=(), prefix=None, desktop=None, use_display=False, devices=None,
-                 arch="win32"):
+                 arch="win32", dpi=96):
         # devices: COMn -> an existing device (a simulator's pty) to map instead of a pair
         self.devices = {k.upper(): v for k, v in (devices or {}).items()}
         self.ports = [p.upper() for p in ports] + list(self.devices)
@@ -174,6 +174,9 @@ class WineSession:
         self.loader = loader(arch)
         self.prefix = os.path.abspath(prefix or default_prefix(arch))
         self.desktop = desktop
+        if not 48 <= dpi <= 480:
+            raise HarnessError("a display's dots per inch go from 48 to 480, not %r" % dpi)
+        self.dpi = dpi
         self.use_display = use_display
         self.display = None
         self.env = None
@@ -420,6 +423,9 @@ class WineSession:
         if self.desktop:
             lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]",
                       '"tovmir"="%s"' % self.desktop]
+        # The display's scale (Windows' LogPixels): 96 unless a session asks for another.
+        lines += ["", r"[HKEY_CURRENT_USER\Control Panel\Desktop]",
+                  '"LogPixels"=dword:%08x' % self.dpi]
         self._import_reg(lines)
 
         # Wine makes the ports when its server starts. Links of earlier runs are not
@@ -493,6 +499,8 @@ def main(argv=None):
                     "build/wine-win32 or build/wine-win64 by the program)")
     ap.add_argument("--ports", default="", help="comma-separated COM ports, e.g. COM1,COM12")
     ap.add_argument("--desktop", metavar="WxH", help="run inside a Wine virtual desktop")
+    ap.add_argument("--dpi", type=int, default=96,
+                    help="the display's dots per inch, Windows' LogPixels (default 96)")
     ap.add_argument("--use-display", action="store_true",
                     help="use $DISPLAY instead of starting Xvfb")
     ap.add_argument("--map", action="append", default=[], metavar="COMn=DEVICE",
@@ -528,7 +536,7 @@ def main(argv=None):
         devices[port] = device
     try:
         arch = program_arch(command[0])
-        with WineSession(ports=ports, prefix=a.prefix, desktop=a.desktop,
+        with WineSession(ports=ports, prefix=a.prefix, desktop=a.desktop, dpi=a.dpi,
                          use_display=a.use_display, devices=devices, arch=arch) as s:
             p = s.start(command)
             try:
