@@ -28,6 +28,11 @@ struct OsError {
   std::string text;  // the OS's description of it, in the system's language
 };
 
+// The device a port's name, as a user gives it, stands for: on POSIX "COM3" (any case)
+// means /dev/ttyS2, as Windows numbers serial ports from 1; every other name, and every
+// name on Windows, stands for itself.
+std::string PortDevice(const std::string& name);
+
 PortHandle OpenPort(const char* name, OsError* why);
 bool PortReadSettings(PortHandle port, OsError* why);
 void PortStageProtocolSettings(PortHandle port);

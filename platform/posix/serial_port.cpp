@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -41,6 +42,16 @@ PortHandle OpenFailed(SerialPort* p, OsError* why, int code) {
 }
 
 }  // namespace
+
+std::string PortDevice(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6 || strncasecmp(name.c_str(), "COM", 3) != 0) return name;
+  int n = 0;
+  for (size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return name;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n >= 1 ? "/dev/ttyS" + std::to_string(n - 1) : name;
+}
 
 PortHandle OpenPort(const char* name, OsError* why) {
   auto* p = new SerialPort;

@@ -63,15 +63,6 @@ constexpr int kDrainMs = 50;
 // Output queued beyond this (standard output not keeping up) is dropped, not kept.
 constexpr size_t kMaxQueuedBytes = 1 << 20;
 
-// "COM3" (or "com3") -> "/dev/ttyS2"; anything else as given.
-std::string DeviceFor(const std::string& name) {
-  int n = 0;
-  if (name.size() > 3 && strncasecmp(name.c_str(), "COM", 3) == 0 &&
-      ParseInt(name.substr(3), n) && n >= 1)
-    return "/dev/ttyS" + std::to_string(n - 1);
-  return name;
-}
-
 // Standard output, written by a thread of its own. Put and PutFrame never wait; of frames
 // (the terminal meter) only the newest matters, and it replaces one still queued. A failed
 // write makes failed_fd() readable, with its errno in error(). The state is shared with the
@@ -323,7 +314,7 @@ int MonitorMain(int argc, char** argv) {
   if (cl.Has("bars") && cl.Has("json")) return cl.UsageError("--bars and --json go one at a time");
   const Shown shown = cl.Has("bars") ? Shown::kBars : cl.Has("json") ? Shown::kJson : Shown::kLines;
   const std::string port = cl.operands().empty() ? "/dev/ttyS0" : cl.operands()[0];
-  const std::string device = DeviceFor(port);
+  const std::string device = PortDevice(port);
 
   // Signals arrive through a descriptor on the main thread only; the reader and the writer
   // inherit the mask.
