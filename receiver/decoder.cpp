@@ -75,6 +75,15 @@ void DecodeByte(MeterState& s, RedrawSink& sink) {
   }
 }
 
+bool MayRedraw(std::uint8_t b) {
+  return b == kStartByte || (b & 0xF0) == 0xC0 || (b & 0xFE) == 0x80 || b < 0x10;
+}
+
+void ResetDecoder(MeterState& s) {
+  ResetGroup(s);
+  s.m_nNetAccum = 0;
+}
+
 void ReceiveByte(MeterState& s, std::uint8_t b, RedrawSink& sink) {
   s.m_byRx = b;
   s.m_nSilentTicks = 0;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <random>
 #include <vector>
 
 #include "receiver/receiver.h"
@@ -180,6 +181,29 @@ TEST_F(ReceiverTest, WatchdogLeavesTheDecoderAlone) {
   Ticks(6);
   EXPECT_EQ(s.m_bHollow, 1);
   Feed({0x03, 0x04});
+  EXPECT_EQ(s.m_nNetNo, 0x1234);
+}
+
+// A front end may leave bytes for which MayRedraw is false until later: decoding them must
+// then never ask for a redraw, whatever state the meter is in.
+TEST_F(ReceiverTest, BytesThatMayNotRedrawNeverDo) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 20000; ++round) {
+    const auto b = static_cast<std::uint8_t>(rng());
+    const int redraws = Feed({b});
+    if (!MayRedraw(b)) {
+      ASSERT_EQ(redraws, 0) << std::hex << int{b};
+    }
+  }
+}
+
+TEST_F(ReceiverTest, ANewConnectionDoesNotFinishTheOldOnesGroup) {
+  Feed({0xA3, 0xAD, 0x0A, 0x0B, 0x0C, 0x0D, 0xC7, 0xAD, 0x01, 0x02});
+  ResetDecoder(s);
+  EXPECT_EQ(Feed({0x03, 0x04}), 0);
+  EXPECT_EQ(s.m_nNetNo, 0xABCD);  // what the meter shows stays
+  EXPECT_EQ(s.m_nLevel, 7);
+  EXPECT_EQ(Feed({0xAD, 0x01, 0x02, 0x03, 0x04}), 1);  // and new groups work
   EXPECT_EQ(s.m_nNetNo, 0x1234);
 }
 
