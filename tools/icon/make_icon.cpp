@@ -1,11 +1,17 @@
 // make_icon: writes the program's icon (res/tovmir.ico): the meter's own antenna beside
 // three bars of rising height, black on light grey, at 32 x 32 and 16 x 16 in 16 colours,
-// with no transparent pixels.
+// with no transparent pixels; or the same drawing at another size as a PNG picture (the
+// Linux meter's icon).
 //   make_icon OUTPUT.ico
+//   make_icon --png SIZE OUTPUT.png
+#include <cairo.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "meter/figure.h"
@@ -108,12 +114,42 @@ std::vector<std::uint8_t> IconFile() {
   return out;
 }
 
+// The drawing at size x size as a PNG; false when it could not be written.
+bool WritePng(int size, const char* path) {
+  const Raster c = Draw(size);
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, size, size);
+  cairo_surface_flush(image);
+  unsigned char* data = cairo_image_surface_get_data(image);
+  const int stride = cairo_image_surface_get_stride(image);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const std::uint8_t* rgb = kPalette[c.at(x, y)];
+      reinterpret_cast<std::uint32_t*>(data + y * stride)[x] = rgb[0] << 16 | rgb[1] << 8 | rgb[2];
+    }
+  cairo_surface_mark_dirty(image);
+  const bool ok = cairo_surface_write_to_png(image, path) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(image);
+  return ok;
+}
+
 }  // namespace
 }  // namespace tovmir
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--png") {
+    const int size = std::atoi(argv[2]);
+    if (size < 16 || size > 1024) {
+      std::cerr << "make_icon: a size from 16 to 1024, not " << argv[2] << "\n";
+      return 2;
+    }
+    if (!tovmir::WritePng(size, argv[3])) {
+      std::cerr << "make_icon: cannot write " << argv[3] << "\n";
+      return 1;
+    }
+    return 0;
+  }
   if (argc != 2) {
-    std::cerr << "usage: make_icon OUTPUT.ico\n";
+    std::cerr << "usage: make_icon OUTPUT.ico\n       make_icon --png SIZE OUTPUT.png\n";
     return 2;
   }
   const std::vector<std::uint8_t> bytes = tovmir::IconFile();

@@ -120,14 +120,21 @@ std::string WriteMeterPng(const std::string& path, int width, int meter_height, 
     return std::string("cannot make the image: ") +
            cairo_status_to_string(cairo_surface_status(image.get()));
   cairo_t* cr = cairo_create(image.get());
+  DrawMeter(cr, width, meter_height, level, hollow, status_cp932);
+  cairo_destroy(cr);
+
+  return WritePng(image.get(), path);
+}
+
+void DrawMeter(cairo_t* cr, int width, int meter_height, int level, bool hollow,
+               std::string_view status_cp932) {
+  cairo_save(cr);
   // The erased dialog background.
   cairo_set_source_rgb(cr, kFaceRed / 255.0, kFaceGreen / 255.0, kFaceBlue / 255.0);
   cairo_paint(cr);
   CairoSurface surface(cr);
   PaintFigure(ComputeFigure(width, meter_height, level, hollow), status_cp932, surface);
-  cairo_destroy(cr);
-
-  return WritePng(image.get(), path);
+  cairo_restore(cr);
 }
 
 }  // namespace tovmir
