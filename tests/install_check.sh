@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # What `cmake --install` puts in place, used from there: tovmir-tool answers --version, its
-# manual page renders without a warning, its bash completion completes.
+# manual page renders without a warning, its bash completion completes; the Linux meter
+# answers --version, its desktop entry is valid and its icon is there in every size.
 #   install_check.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1 version=$2
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 
-cmake --install "$build" --prefix "$root/usr" --component tool >/dev/null
+cmake --install "$build" --prefix "$root/usr" >/dev/null
 fail() { echo "install_check: $*" >&2; exit 1; }
 
 got=$("$root/usr/bin/tovmir-tool" --version)
@@ -31,4 +32,14 @@ words=$(bash -c 'source "$1"; COMP_WORDS=(tovmir-tool pl); COMP_CWORD=1; _tovmir
 for doc in README.md LICENSE; do
   [ -f "$root/usr/share/doc/tovmir-tool/$doc" ] || fail "no $doc in share/doc/tovmir-tool"
 done
-echo "install_check: installed and used: tovmir-tool $version, its manual page, completion, README, LICENSE"
+got=$("$root/usr/bin/tovmir" --version)
+[ "$got" = "tovmir $version" ] || fail "tovmir --version says '$got'"
+entry=$root/usr/share/applications/tovmir.desktop
+problems=$(desktop-file-validate "$entry" 2>&1) || fail "the desktop entry: $problems"
+grep -qx "Icon=tovmir" "$entry" && grep -qx "Exec=tovmir" "$entry" || fail "the desktop entry's Exec and Icon"
+for size in 16 24 32 48 64 128 256; do
+  png=$root/usr/share/icons/hicolor/${size}x${size}/apps/tovmir.png
+  [ "$(identify -format %wx%h "$png" 2>/dev/null)" = "${size}x${size}" ] || fail "no ${size}x${size} icon"
+done
+echo "install_check: installed and used: tovmir-tool $version (manual page, completion, README," \
+     "LICENSE) and tovmir $version (desktop entry, icons)"

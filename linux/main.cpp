@@ -1,0 +1,107 @@
+// tovmir for Linux: the meter in a native GTK 4 window.
+//   tovmir [PORT]    PORT a device path, or COMn for /dev/ttyS(n-1); without one, the first
+//                    USB serial adapter found, else /dev/ttyS0
+#include <getopt.h>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "linux/meter_window.h"
+#include "linux/port_choice.h"
+#include "platform/serial_port.h"
+#include "version.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: tovmir [PORT]\n"
+    "\n"
+    "Shows, in a window, how well the mobile handset on the serial port PORT receives: an\n"
+    "antenna, 15 bars filled up to the reception level, and the handset's network number\n"
+    "or that it is off. PORT is a device path (/dev/ttyUSB0, a /dev/serial/by-id/ name), or\n"
+    "COMn for /dev/ttyS(n-1); without it the first USB serial adapter found, else\n"
+    "/dev/ttyS0. A port that cannot be opened is tried again every second; one that is\n"
+    "unplugged is opened again when it comes back.\n"
+    "\n"
+    "-h, --help     this help\n"
+    "    --version  the version\n";
+
+struct App {
+  std::string port, device;
+  std::unique_ptr<tovmir::MeterWindow> meter;
+};
+
+// Icons beside the program (a build that is not installed) come before the theme's.
+void FindOwnIcons() {
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return;
+  std::string dir(exe, static_cast<size_t>(n));
+  dir = dir.substr(0, dir.rfind('/')) + "/icons";
+  if (access(dir.c_str(), F_OK) == 0)
+    gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(gdk_display_get_default()),
+                                   dir.c_str());
+}
+
+void Activate(GtkApplication* gtk_app, gpointer p) {
+  auto* app = static_cast<App*>(p);
+  if (app->meter) return;
+  FindOwnIcons();
+  gtk_window_set_default_icon_name("tovmir");
+  app->meter = std::make_unique<tovmir::MeterWindow>(gtk_app, app->port, app->device);
+}
+
+// SIGINT and SIGTERM close the window as the user would, so that the port is left as it
+// was found.
+gboolean Quit(gpointer gtk_app) {
+  if (GtkWindow* w = gtk_application_get_active_window(GTK_APPLICATION(gtk_app)))
+    gtk_window_close(w);
+  else
+    g_application_quit(G_APPLICATION(gtk_app));
+  return G_SOURCE_CONTINUE;
+}
+
+int UsageError(const std::string& what) {
+  std::cerr << "tovmir: " << what << "\nTry 'tovmir --help'.\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'v'},
+                                    {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
+    if (c == 'h') {
+      std::cout << kHelp;
+      return 0;
+    }
+    if (c == 'v') {
+      std::cout << "tovmir " << TOVMIR_VERSION << '\n';
+      return 0;
+    }
+    return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+  }
+  if (argc - optind > 1) return UsageError(std::string("unexpected argument '") + argv[optind + 1] + "'");
+
+  App app;
+  app.port = optind < argc ? argv[optind] : tovmir::DefaultPort();
+  if (app.port.empty()) return UsageError("the port's name is empty");
+  app.device = tovmir::PortDevice(app.port);
+
+  GtkApplication* gtk_app = gtk_application_new("tovmir.Meter", G_APPLICATION_NON_UNIQUE);
+  g_signal_connect(gtk_app, "activate", G_CALLBACK(Activate), &app);
+  g_unix_signal_add(SIGINT, Quit, gtk_app);
+  g_unix_signal_add(SIGTERM, Quit, gtk_app);
+  char* no_args[] = {argv[0], nullptr};  // the port is ours, not GApplication's
+  const int status = g_application_run(G_APPLICATION(gtk_app), 1, no_args);
+  app.meter.reset();
+  g_object_unref(gtk_app);
+  return status;
+}

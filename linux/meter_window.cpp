@@ -1,0 +1,211 @@
+#include "linux/meter_window.h"
+
+#include <iostream>
+
+#include "linux/port_choice.h"
+#include "meter/figure.h"
+#include "platform/text.h"
+#include "tools/render/figure_png.h"
+#include "version.h"
+
+namespace tovmir {
+namespace {
+
+constexpr guint kTickMs = 500;    // the watchdog's tick
+constexpr guint kRetrySeconds = 1;  // between attempts to open the port
+
+void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
+  static const char* const kAuthors[] = {"the tovmir project", nullptr};
+  gtk_show_about_dialog(GTK_WINDOW(window), "program-name", "tovmir", "version", TOVMIR_VERSION,
+                        "comments", "Reception meter of a mobile handset on a serial port",
+                        "copyright", "Copyright (C) 2026 the tovmir project", "license-type",
+                        GTK_LICENSE_MIT_X11, "logo-icon-name", "tovmir", "authors", kAuthors,
+                        nullptr);
+}
+
+}  // namespace
+
+MeterWindow::MeterWindow(GtkApplication* app, std::string port, std::string device)
+    : port_(std::move(port)),
+      device_(std::move(device)),
+      names_{device_},
+      handover_([this] { g_idle_add(&MeterWindow::OnBytes, this); }) {
+  Build(app);
+  if (!TryOpen()) retry_ = g_timeout_add_seconds(kRetrySeconds, &MeterWindow::OnRetry, this);
+}
+
+MeterWindow::~MeterWindow() { Stop(); }
+
+void MeterWindow::Build(GtkApplication* app) {
+  window_ = gtk_application_window_new(app);
+  gtk_window_set_title(GTK_WINDOW(window_), "\u30a2\u30f3\u30c6\u30ca");  // アンテナ
+  gtk_window_set_icon_name(GTK_WINDOW(window_), "tovmir");
+
+  GtkWidget* header = gtk_header_bar_new();
+  GMenu* menu = g_menu_new();
+  g_menu_append(menu, "About tovmir", "win.about");
+  GtkWidget* button = gtk_menu_button_new();
+  gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(button), "open-menu-symbolic");
+  gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(button), G_MENU_MODEL(menu));
+  g_object_unref(menu);
+  gtk_header_bar_pack_end(GTK_HEADER_BAR(header), button);
+  gtk_window_set_titlebar(GTK_WINDOW(window_), header);
+  static const GActionEntry kActions[] = {{"about", ShowAbout, nullptr, nullptr, nullptr, {}}};
+  g_action_map_add_action_entries(G_ACTION_MAP(window_), kActions, 1, window_);
+
+  area_ = gtk_drawing_area_new();
+  gtk_widget_set_hexpand(area_, TRUE);
+  gtk_widget_set_vexpand(area_, TRUE);
+  gtk_drawing_area_set_draw_func(GTK_DRAWING_AREA(area_), &MeterWindow::Draw, this, nullptr);
+  message_ = gtk_label_new(nullptr);
+  gtk_label_set_wrap(GTK_LABEL(message_), TRUE);
+  gtk_label_set_xalign(GTK_LABEL(message_), 0);
+  gtk_widget_set_margin_start(message_, 6);
+  gtk_widget_set_margin_end(message_, 6);
+  gtk_widget_set_margin_top(message_, 4);
+  gtk_widget_set_margin_bottom(message_, 4);
+  gtk_widget_set_visible(message_, FALSE);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_box_append(GTK_BOX(box), area_);
+  gtk_box_append(GTK_BOX(box), message_);
+  gtk_window_set_child(GTK_WINDOW(window_), box);
+
+  // The first size is the Windows program's; the window may then be made smaller.
+  gtk_drawing_area_set_content_width(GTK_DRAWING_AREA(area_), kDefaultClientWidth);
+  gtk_drawing_area_set_content_height(GTK_DRAWING_AREA(area_), kDefaultClientHeight);
+  // The header bar would rather be wider than that: the width is set outright.
+  gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultClientWidth, -1);
+  g_signal_connect(area_, "resize", G_CALLBACK(&MeterWindow::OnFirstSize), this);
+  g_signal_connect(window_, "close-request", G_CALLBACK(&MeterWindow::OnCloseRequest), this);
+  gtk_window_present(GTK_WINDOW(window_));
+}
+
+void MeterWindow::OnFirstSize(GtkDrawingArea* area, int, int, gpointer self) {
+  gtk_drawing_area_set_content_width(area, 1);
+  gtk_drawing_area_set_content_height(area, 1);
+  g_signal_handlers_disconnect_by_func(area, reinterpret_cast<gpointer>(&MeterWindow::OnFirstSize),
+                                       self);
+}
+
+void MeterWindow::Draw(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer p) {
+  const MeterState& s = static_cast<MeterWindow*>(p)->state_;
+  DrawMeter(cr, width, MeterHeight(height), s.m_nLevel, s.m_bHollow != 0, StatusLineText(s));
+}
+
+void MeterWindow::Say(const std::string& message) {
+  if (said_ && message == *said_) return;
+  said_ = message;
+  if (message_) {
+    gtk_label_set_text(GTK_LABEL(message_), message.c_str());
+    gtk_widget_set_visible(message_, !message.empty());
+  }
+  // Also for whoever started it from a terminal (and for the tests).
+  std::string line = message.empty() ? device_ + ": open" : message;
+  for (char& c : line)
+    if (c == '\n') c = ' ';
+  std::cerr << "tovmir: " << line << std::endl;
+}
+
+void MeterWindow::LinkOpenFailed(const std::string&, const std::string&, const OsError& why) {
+  open_error_ = why.text;
+}
+
+bool MeterWindow::TryOpen() {
+  for (const std::string& name : names_)
+    if (OpenSerialLink(link_, name.c_str(), *this)) {
+      Opened();
+      return true;
+    }
+  if (lost_)
+    Say(device_ + ": the port was lost; waiting for it to come back (" + open_error_ + ")");
+  else
+    Say(Utf8FromCp932(std::string(port_) + kTextCannotOpen) + "\n" + device_ + ": " +
+        open_error_ + " (trying again every second)");
+  return false;
+}
+
+void MeterWindow::Opened() {
+  open_ = true;
+  lost_ = false;
+  // Nothing of an earlier connection goes on into this one.
+  handover_.Clear();
+  ResetDecoder(state_);
+  names_ = ReopenNames(device_);
+  if (!tick_) tick_ = g_timeout_add(kTickMs, &MeterWindow::OnTick, this);
+  Say("");
+}
+
+void MeterWindow::LinkEnded(const OsError& why) {
+  {
+    std::lock_guard<std::mutex> lock(ended_mu_);
+    ended_why_ = why.text;
+  }
+  g_idle_add(&MeterWindow::OnLost, this);
+}
+
+void MeterWindow::Lost() {
+  if (!open_) return;
+  CloseSerialLink(link_);  // the reader has ended: this only reaps it
+  ReceiveBytes();          // the last bytes it read
+  open_ = false;
+  lost_ = true;
+  std::string why;
+  {
+    std::lock_guard<std::mutex> lock(ended_mu_);
+    why = ended_why_;
+  }
+  Say(device_ + ": the port was lost; waiting for it to come back (" + why + ")");
+  if (!retry_) retry_ = g_timeout_add_seconds(kRetrySeconds, &MeterWindow::OnRetry, this);
+}
+
+void MeterWindow::ReceiveBytes() {
+  for (std::uint8_t b : handover_.Take()) ReceiveByte(state_, b, *this);
+  if (redraw_ && area_) gtk_widget_queue_draw(area_);
+  redraw_ = false;
+}
+
+gboolean MeterWindow::OnBytes(gpointer p) {
+  auto* self = static_cast<MeterWindow*>(p);
+  if (self->open_) self->ReceiveBytes();
+  return G_SOURCE_REMOVE;
+}
+
+gboolean MeterWindow::OnLost(gpointer p) {
+  auto* self = static_cast<MeterWindow*>(p);
+  if (self->window_) self->Lost();
+  return G_SOURCE_REMOVE;
+}
+
+gboolean MeterWindow::OnTick(gpointer p) {
+  auto* self = static_cast<MeterWindow*>(p);
+  if (self->open_) self->ReceiveBytes();  // what came before the tick counts first
+  WatchdogTick(self->state_, *self);
+  if (self->redraw_ && self->area_) gtk_widget_queue_draw(self->area_);
+  self->redraw_ = false;
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean MeterWindow::OnRetry(gpointer p) {
+  auto* self = static_cast<MeterWindow*>(p);
+  if (!self->TryOpen()) return G_SOURCE_CONTINUE;
+  self->retry_ = 0;
+  return G_SOURCE_REMOVE;
+}
+
+gboolean MeterWindow::OnCloseRequest(GtkWindow*, gpointer p) {
+  static_cast<MeterWindow*>(p)->Stop();
+  return FALSE;  // and the window goes
+}
+
+void MeterWindow::Stop() {
+  for (guint* source : {&tick_, &retry_})
+    if (*source) {
+      g_source_remove(*source);
+      *source = 0;
+    }
+  CloseSerialLink(link_);
+  open_ = false;
+  window_ = area_ = message_ = nullptr;
+}
+
+}  // namespace tovmir

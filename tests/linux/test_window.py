@@ -1,0 +1,404 @@
+#!/usr/bin/env python3
+"""The Linux meter window (build/host/linux/tovmir) as a user sees it, under an Xvfb of its
+own with GTK's cairo renderer: screenshots with pixel probes at the coordinates the figure's
+geometry gives (from `tovmir-tool figure`), ports that are missing, unplugged and back,
+and closing under traffic.
+
+    test_window.py --tovmir build/host/linux/tovmir --tool build/host/tools/tovmir-tool
+
+What the window says about its port it also writes on standard error, one line a change;
+the tests wait for those lines, then look at the screen.
+"""
+
+import argparse
+import ctypes
+import os
+import pty
+import queue
+import re
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import tty
+import unittest
+
+OPTS = None
+DISPLAY = None
+XVFB = None
+GREY = b"\xc0\xc0\xc0"
+BLACK = b"\x00\x00\x00"
+POWER_OFF = "携帯の電源が入ってません"
+
+
+def wait_for(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out after %g s waiting for %s" % (timeout, what))
+        time.sleep(0.02)
+
+
+# ---- the X side: screenshots, and the messages a window manager would send
+
+class Shot:
+    def __init__(self):
+        ppm = subprocess.run(["import", "-display", DISPLAY, "-window", "root", "-depth", "8",
+                              "ppm:-"], capture_output=True, check=True, timeout=30).stdout
+        m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
+        self.width, self.height = int(m.group(1)), int(m.group(2))
+        self.data = ppm[m.end():]
+
+    def pixel(self, x, y):
+        at = (y * self.width + x) * 3
+        return self.data[at:at + 3]
+
+    def area(self):
+        """The meter's drawing area: the box of the button-face grey its figure is drawn on."""
+        box = None
+        for y in range(self.height):
+            row = self.data[y * self.width * 3:(y + 1) * self.width * 3]
+            first = next((i // 3 for i in _find_all(row, GREY) if i % 3 == 0), None)
+            if first is None:
+                continue
+            last = max(i // 3 for i in _find_all(row, GREY) if i % 3 == 0)
+            box = [first, y, last, y] if box is None else [min(box[0], first), box[1],
+                                                           max(box[2], last), y]
+        if box is None:
+            raise AssertionError("no meter on the screen")
+        return box[0], box[1], box[2] - box[0] + 1, box[3] - box[1] + 1
+
+
+def _find_all(row, what):
+    i = row.find(what)
+    while i != -1:
+        yield i
+        i = row.find(what, i + 1)
+
+
+class X:
+    """Enough of Xlib to resize a window and ask it to close, as a window manager would."""
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                    ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("l", ctypes.c_long * 5),
+                    ("pad", ctypes.c_long * 19)]
+
+    def __init__(self):
+        self.lib = ctypes.CDLL("libX11.so.6")
+        self.lib.XOpenDisplay.restype = ctypes.c_void_p
+        self.lib.XInternAtom.restype = ctypes.c_ulong
+        self.lib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        self.lib.XResizeWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_uint,
+                                           ctypes.c_uint]
+        self.lib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                                        ctypes.c_long, ctypes.c_void_p]
+        self.lib.XFlush.argtypes = [ctypes.c_void_p]
+        self.dpy = self.lib.XOpenDisplay(DISPLAY.encode())
+
+    def window(self, pid):
+        """The meter's top-level window: the one of that title, of that process."""
+        tree = subprocess.run(["xwininfo", "-display", DISPLAY, "-root", "-children"],
+                              capture_output=True, text=True).stdout
+        for wid in re.findall(r"^\s+(0x[0-9a-f]+) \"アンテナ\"", tree, re.M):
+            props = subprocess.run(["xprop", "-display", DISPLAY, "-id", wid, "_NET_WM_PID"],
+                                   capture_output=True, text=True).stdout
+            if props.strip().endswith("= %d" % pid):
+                return int(wid, 16)
+        return None
+
+    def resize(self, wid, width, height):
+        self.lib.XResizeWindow(self.dpy, wid, width, height)
+        self.lib.XFlush(self.dpy)
+
+    def close(self, wid):
+        ev = self.ClientMessage(type=33, window=wid, format=32,
+                                message_type=self.lib.XInternAtom(self.dpy, b"WM_PROTOCOLS", 0))
+        ev.l[0] = self.lib.XInternAtom(self.dpy, b"WM_DELETE_WINDOW", 0)
+        self.lib.XSendEvent(self.dpy, wid, 0, 0, ctypes.byref(ev))
+        self.lib.XFlush(self.dpy)
+
+
+# ---- the figure as the geometry gives it
+
+def figure(width, meter_height, level, hollow):
+    """The drawing calls for that size and state, from tovmir-tool figure."""
+    out = subprocess.run([OPTS.tool, "figure", str(width), str(meter_height), str(level),
+                          str(int(hollow))], capture_output=True, text=True, check=True).stdout
+    calls = {"bars": [], "antenna": None, "status": None}
+    for line in out.splitlines():
+        kind, *rest = line.split()
+        if kind == "rect":
+            calls["bars"].append((rest[0], tuple(map(int, rest[1].split(",")))))
+        elif kind == "polygon" and calls["antenna"] is None:
+            calls["antenna"] = (rest[0], [tuple(map(int, p.split(","))) for p in rest[1:]])
+        elif kind == "text":
+            calls["status"] = tuple(map(int, rest[0].split(",")))
+    return calls
+
+
+def reference(width, meter_height, level, hollow, status, path):
+    """The client area as the cairo painter draws it, for comparing the status band."""
+    subprocess.run([OPTS.tool, "figure", str(width), str(meter_height), str(level),
+                    str(int(hollow)), "--status", status, "--png", path],
+                   capture_output=True, check=True)
+    ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], capture_output=True,
+                         check=True).stdout
+    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
+    return int(m.group(1)), ppm[m.end():]
+
+
+class Look:
+    """What the screen shows of the meter: its level, its antenna, its status band."""
+
+    def __init__(self, shot):
+        self.shot = shot
+        self.x, self.y, self.width, self.height = shot.area()
+        self.meter_height = max(self.height - 20, 1)
+        self.calls = figure(self.width, self.meter_height, 15, False)
+
+    def at(self, x, y):
+        return self.shot.pixel(self.x + x, self.y + y)
+
+    def level(self):
+        filled = []
+        for _, (l, t, r, b) in self.calls["bars"]:
+            inside = self.at((l + r) // 2, (t + b) // 2)
+            if inside not in (BLACK, GREY):
+                return None
+            filled.append(inside == BLACK)
+        n = filled.count(True)
+        return n if filled == [True] * n + [False] * (15 - n) else None
+
+    def hollow(self):
+        (u, y1), (x16, _), (x9, y_mid), (_, y17), (x8, _), _ = self.calls["antenna"][1]
+        inside = self.at((x8 + x9) // 2, (y_mid + y17) // 2)  # the mast
+        return {GREY: True, BLACK: False}.get(inside)
+
+    def status_is(self, text, tmpdir):
+        """Whether the status band is, pixel for pixel, the painter's drawing of text."""
+        ref_width, ref = reference(self.width, self.meter_height, 0, False, text,
+                                   os.path.join(tmpdir, "ref.png"))
+        l, t, r, b = self.calls["status"]
+        for y in range(t, b):
+            for x in range(l, r):
+                at = (y * ref_width + x) * 3
+                if self.at(x, y) != ref[at:at + 3]:
+                    return False
+        return True
+
+    def message_shown(self):
+        """Whether a line of text stands under the meter, on the window's own background."""
+        for y in range(self.y + self.height, min(self.y + self.height + 40, self.shot.height)):
+            row = [sum(self.shot.pixel(x, y)) for x in range(self.x, self.x + self.width)]
+            light = sum(1 for v in row if v > 600)
+            if light > len(row) * 0.6 and any(v < 200 for v in row):
+                return True
+        return False
+
+
+# ---- the program
+
+class Meter:
+    def __init__(self, test, port):
+        env = dict(os.environ, DISPLAY=DISPLAY, GSK_RENDERER="cairo", GTK_A11Y="none",
+                   NO_AT_BRIDGE="1", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        self.proc = subprocess.Popen([OPTS.tovmir, port], env=env, stderr=subprocess.PIPE,
+                                     text=True)
+        self.said = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+        test.addCleanup(self.kill)
+        self.x = X()
+        self.wid = wait_for(lambda: self.x.window(self.proc.pid), 10, "the meter's window")
+
+    def _read(self):
+        for line in self.proc.stderr:
+            self.said.put(line.rstrip("\n"))
+
+    def wait_said(self, text, timeout=5):
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                line = self.said.get(timeout=max(0.01, deadline - time.monotonic()))
+            except queue.Empty:
+                raise AssertionError("the meter did not say %r within %g s" % (text, timeout))
+            if text in line:
+                return line
+
+    def look(self):
+        return Look(Shot())
+
+    def wait_look(self, want, timeout=5, what="a look"):
+        def matches():
+            look = self.look()
+            return look if want(look) else None
+        return wait_for(matches, timeout, what)
+
+    def close(self):
+        start = time.monotonic()
+        self.x.close(self.wid)
+        status = self.proc.wait(timeout=10)
+        return status, time.monotonic() - start
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+class Handset:
+    """A pty whose other end the meter opens, under a path of the test's choosing."""
+
+    def __init__(self, path):
+        self.master, self.slave = pty.openpty()
+        tty.setraw(self.slave)
+        if os.path.lexists(path):
+            os.unlink(path)
+        os.symlink(os.ttyname(self.slave), path)
+
+    def send(self, data):
+        os.write(self.master, bytes(data))
+
+    def unplug(self):
+        for fd in (self.master, self.slave):
+            os.close(fd)
+
+
+START = [0xA3, 0x80, 0xC9, 0xAD, 0x01, 0x02, 0x03, 0x04]  # level 9, filled, 網番号:1234
+
+
+class Window(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.port = os.path.join(self.tmp.name, "handset")
+
+    def test_the_figure_at_two_sizes_fed_by_the_simulator(self):
+        script = os.path.join(self.tmp.name, "script")
+        with open(script, "w") as f:
+            f.write("a3 81 c9 ad 01 02 03 04 wait 60\n")
+        sim = subprocess.Popen([OPTS.tool, "sim", script], stdout=subprocess.PIPE, text=True)
+        self.addCleanup(sim.kill)
+        device = sim.stdout.readline().strip()
+        m = Meter(self, device)
+        m.wait_said(": open")
+        first = m.wait_look(lambda k: k.level() == 9, what="level 9")
+        self.assertEqual((first.width, first.height), (326, 221), "the Windows program's size")
+        self.assertTrue(first.hollow())
+        self.assertTrue(first.status_is("網番号:1234", self.tmp.name))
+        m.x.resize(m.wid, 520, 330)
+        second = m.wait_look(lambda k: k.width > 400 and k.level() == 9, what="the new size")
+        self.assertTrue(second.hollow())
+        self.assertTrue(second.status_is("網番号:1234", self.tmp.name))
+        self.assertEqual(m.close()[0], 0)
+
+    def test_silence_sweeps(self):
+        handset = Handset(self.port)
+        m = Meter(self, self.port)
+        m.wait_said(": open")
+        handset.send(START)
+        m.wait_look(lambda k: k.level() == 9, what="level 9")
+        # Two seconds on, the meter says the handset is off and the bars sweep.
+        looks = []
+        wait_for(lambda: looks.append(m.look()) or len({k.level() for k in looks[-20:]} - {None}) >= 3,
+                 8, "the sweep")
+        self.assertTrue(looks[-1].status_is(POWER_OFF, self.tmp.name))
+        handset.unplug()
+
+    def test_a_port_that_is_not_there_yet(self):
+        m = Meter(self, self.port)
+        said = m.wait_said("が開けません")
+        self.assertIn(self.port + "が開けません", said)
+        self.assertIn("No such file or directory", said)
+        self.assertTrue(m.wait_look(lambda k: k.message_shown(), what="the message").message_shown())
+        handset = Handset(self.port)
+        start = time.monotonic()
+        m.wait_said(": open", timeout=3)
+        self.assertLess(time.monotonic() - start, 2.0)
+        handset.send(START)
+        look = m.wait_look(lambda k: k.level() == 9 and not k.message_shown(), what="the meter")
+        self.assertTrue(look.status_is("網番号:1234", self.tmp.name))
+        handset.unplug()
+
+    def test_unplugged_and_back(self):
+        handset = Handset(self.port)
+        m = Meter(self, self.port)
+        m.wait_said(": open")
+        handset.send(START)
+        m.wait_look(lambda k: k.level() == 9, what="level 9")
+        handset.unplug()
+        self.assertIn("the port was lost", m.wait_said("lost"))
+        look = m.wait_look(lambda k: k.message_shown() and k.status_is(POWER_OFF, self.tmp.name),
+                           timeout=5, what="the silent look and the message")
+        self.assertIsNotNone(look.level())
+        # A new device at the same path.
+        handset = Handset(self.port)
+        start = time.monotonic()
+        m.wait_said(": open", timeout=3)
+        self.assertLess(time.monotonic() - start, 2.0)
+        handset.send([0xC5])
+        m.wait_look(lambda k: k.level() == 5 and not k.message_shown(), what="level 5")
+        handset.unplug()
+
+    def test_closing_under_full_rate_traffic_twenty_times(self):
+        times = []
+        for _ in range(20):
+            handset = Handset(self.port)
+            stop = threading.Event()
+
+            def stream():
+                data = bytes([0xC1, 0xC2, 0xC3, 0x81, 0x80, 0x90] * 10)
+                while not stop.is_set():
+                    try:
+                        handset.send(data)
+                    except OSError:
+                        return
+                    time.sleep(1 / 60)
+            writer = threading.Thread(target=stream)
+            writer.start()
+            m = Meter(self, self.port)
+            m.wait_said(": open")
+            status, took = m.close()
+            stop.set()
+            writer.join()
+            handset.unplug()
+            self.assertEqual(status, 0)
+            times.append(took)
+        print("closing took %.0f-%.0f ms" % (1000 * min(times), 1000 * max(times)), file=sys.stderr)
+        self.assertLess(max(times), 0.2)
+
+
+def setUpModule():
+    global DISPLAY, XVFB
+    for n in range(40, 60):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+            break
+    DISPLAY = ":%d" % n
+    XVFB = subprocess.Popen(["Xvfb", DISPLAY, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            stderr=subprocess.DEVNULL)
+    wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n), 10, "Xvfb")
+
+
+def tearDownModule():
+    XVFB.terminate()
+    XVFB.wait()
+
+
+def main():
+    global OPTS
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--tovmir", required=True)
+    ap.add_argument("--tool", required=True)
+    OPTS, rest = ap.parse_known_args()
+    OPTS.tovmir, OPTS.tool = os.path.abspath(OPTS.tovmir), os.path.abspath(OPTS.tool)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
