@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Installs what the benchmarks need, builds the Windows programs and their helper, and runs
-# every benchmark of tools/bench/ against each build this machine can run (the 32-bit and
-# the 64-bit tovmir.exe, or the 64-bit one alone where 32-bit code cannot run). They print
-# figures; a figure off its goal does not fail the run.
+# Installs what the benchmarks need, builds the programs, and runs every benchmark of
+# tools/bench/: against each Windows build this machine can run (the 32-bit and the 64-bit
+# tovmir.exe, or the 64-bit one alone where 32-bit code cannot run), then against the Linux
+# meter window. They print figures; a figure off its goal does not fail the run.
 #   scripts/bench.sh               all of them
-#   scripts/bench.sh latency ...   one of them, with run.py's options
+#   scripts/bench.sh latency ...   one of them, with the runners' options
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-ensure_packages "${WIN_PACKAGES[@]}" build-essential cmake googletest libx11-dev libxdamage-dev
+ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" libx11-dev libxdamage-dev
 ensure_japanese_locale
 
 [ $# -eq 0 ] && set -- all
@@ -25,4 +25,10 @@ for preset in win32 win64; do
   python3 tools/bench/run.py "$@" --exe "build/$preset/tovmir.exe"
   measured=$((measured + 1))
 done
-[ "$measured" -gt 0 ] || die "no build of tovmir.exe can run under Wine here"
+[ "$measured" -gt 0 ] || say "no build of tovmir.exe can run under Wine here"
+
+say "building preset host"
+cmake --preset host >/dev/null
+cmake --build --preset host -j "$(nproc)" --target tovmir-linux
+bench=$1; shift
+[ "$bench" = gdi ] || python3 tools/bench/run_linux.py "$bench" "$@"

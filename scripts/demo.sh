@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # The meter on a simulated handset, in one command. Installs what it needs, builds, starts
 # the handset simulator on a pty of its own and opens the meter on it:
-#   with a display ($DISPLAY): the Windows program under Wine, COM1 mapped to the pty (the
-#     32-bit build where this machine runs 32-bit code, else the 64-bit one);
-#   without one, or where no Wine can run: the meter drawn in this terminal
+#   with a display ($DISPLAY): the Linux meter window (GTK 4);
+#   with a display and --wine: the Windows program under Wine instead, COM1 mapped to the
+#     pty (the 32-bit build where this machine runs 32-bit code, else the 64-bit one);
+#   without a display, or where no Wine can run: the meter drawn in this terminal
 #     (tovmir-tool monitor --bars).
 # Ctrl-C ends everything it started.
+#   scripts/demo.sh [--wine]
 #   DEMO_SEED=N  makes the simulated session repeatable
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-if [ -n "${DISPLAY:-}" ]; then
+wine=
+for a in "$@"; do
+  case $a in
+    --wine) wine=1 ;;
+    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) die "unknown argument '$a' (scripts/demo.sh [--wine])" ;;
+  esac
+done
+
+if [ -n "${DISPLAY:-}" ] && [ -n "$wine" ]; then
   ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}"
   ensure_japanese_locale
 else
@@ -20,7 +31,7 @@ fi
 
 # Which Windows program this machine can run, if any.
 arch= why=
-if [ -n "${DISPLAY:-}" ]; then
+if [ -n "${DISPLAY:-}" ] && [ -n "$wine" ]; then
   for a in win32 win64; do
     if reason=$(python3 tools/wine/harness.py --can-run "$a" 2>&1); then arch=$a; break; fi
     why="${why:+$why; }${reason#harness: }"
@@ -29,7 +40,7 @@ fi
 
 say "building"
 cmake --preset host >/dev/null
-cmake --build --preset host -j "$(nproc)" --target tovmir-tool >/dev/null
+cmake --build --preset host -j "$(nproc)" --target tovmir-tool tovmir-linux tovmir-icons >/dev/null
 if [ -n "$arch" ]; then
   cmake --preset "$arch" >/dev/null
   cmake --build --preset "$arch" -j "$(nproc)" --target tovmir >/dev/null
@@ -57,7 +68,10 @@ done
 device=$(head -n 1 "$work/sim.out")
 [ -n "$device" ] || die "the simulator did not name its pty"
 
-if [ -n "$arch" ]; then
+if [ -n "${DISPLAY:-}" ] && [ -z "$wine" ]; then
+  say "the meter (build/host/linux/tovmir) on the simulated handset at $device; Ctrl-C ends it"
+  build/host/linux/tovmir "$device"
+elif [ -n "$arch" ]; then
   # Without a window manager Wine's own virtual desktop draws the frame and system menu.
   desktop=()
   if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then

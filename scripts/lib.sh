@@ -32,7 +32,8 @@ ensure_packages() {
 # What building and testing on Linux needs.
 HOST_PACKAGES=(ca-certificates build-essential dpkg-dev cmake pkg-config git googletest
                libgtest-dev clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev
-               fonts-ipafont-gothic tmux man-db)
+               libgtk-4-dev fonts-ipafont-gothic tmux man-db desktop-file-utils python3
+               xvfb xauth imagemagick x11-utils)
 
 # What the Windows build and its tests under Wine need.
 WIN_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64

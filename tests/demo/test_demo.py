@@ -2,11 +2,12 @@
 """The README's main command, scripts/demo.sh, as a user runs it.
 
 Without a display it must draw the meter in the terminal (checked through tmux) and end on
-Ctrl-C; with a display (an Xvfb of the test's own) it must bring up the real window under
-Wine, the 32-bit program where the machine runs 32-bit code and the 64-bit one where it does
-not, whose bars change as the simulated handset's level wanders, and end on SIGINT with
-nothing left running; where no Wine can run at all, it says why and draws in the terminal.
-A machine without 32-bit (or any) support is made by naming Wine loaders that cannot run.
+Ctrl-C; with a display (an Xvfb of the test's own) it must bring up the Linux meter window,
+and with --wine the real Windows program under Wine, the 32-bit program where the machine
+runs 32-bit code and the 64-bit one where it does not; their bars change as the simulated
+handset's level wanders, and they end on SIGINT with nothing left running. Where no Wine can
+run at all, --wine says why and draws in the terminal. A machine without 32-bit (or any)
+support is made by naming Wine loaders that cannot run.
 """
 
 import os
@@ -76,12 +77,12 @@ def unrunnable(test, *archs):
 
 
 class InTheTerminal(unittest.TestCase):
-    def run_demo(self, prelude, first_line):
+    def run_demo(self, prelude, first_line, args=""):
         sock = tempfile.mktemp(prefix="tovmir-demo-tmux-")
         tmux = ["tmux", "-u", "-S", sock]
         env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         env.pop("DISPLAY", None)
-        command = "%s DEMO_SEED=11 bash %s; echo DEMO-EXIT $?; sleep 60" % (prelude, DEMO)
+        command = "%s DEMO_SEED=11 bash %s %s; echo DEMO-EXIT $?; sleep 60" % (prelude, DEMO, args)
         subprocess.run(tmux + ["new-session", "-d", "-s", "demo", "-x", "90", "-y", "26", command],
                        check=True, env=env)
         try:
@@ -109,7 +110,7 @@ class InTheTerminal(unittest.TestCase):
         # The display is never opened: no X server is needed to choose the terminal.
         loaders = unrunnable(self, "win32", "win64")
         setting = " ".join("%s=%s" % kv for kv in loaders.items())
-        self.run_demo("env DISPLAY=:59 " + setting, "No Wine can run here (")
+        self.run_demo("env DISPLAY=:59 " + setting, "No Wine can run here (", "--wine")
 
 
 class WithDisplay(unittest.TestCase):
@@ -131,14 +132,19 @@ class WithDisplay(unittest.TestCase):
         return subprocess.run(["import", "-display", self.display, "-window", "root", "rgb:-"],
                               capture_output=True, check=True).stdout
 
-    def test_real_window_whose_bars_change(self):
-        self.check_window("32-bit" if can_run("win32") else "64-bit", {})
+    def test_the_linux_window_whose_bars_change(self):
+        self.check_window("the meter (build/host/linux/tovmir)", {}, [], "linux/tovmir")
 
-    def test_the_64_bit_window_where_32_bit_code_cannot_run(self):
-        self.check_window("64-bit", unrunnable(self, "win32"))
+    def test_the_windows_program_under_wine(self):
+        bits = "32-bit" if can_run("win32") else "64-bit"
+        self.check_window("the %s tovmir.exe" % bits, {}, ["--wine"], PREFIX)
 
-    def check_window(self, bits, env):
-        demo = subprocess.Popen(["bash", DEMO], env=dict(self.env, **env), start_new_session=True,
+    def test_the_64_bit_windows_program_where_32_bit_code_cannot_run(self):
+        self.check_window("the 64-bit tovmir.exe", unrunnable(self, "win32"), ["--wine"], PREFIX)
+
+    def check_window(self, says, env, args, marker):
+        demo = subprocess.Popen(["bash", DEMO] + args, env=dict(self.env, **env),
+                                start_new_session=True,
                                 preexec_fn=default_sigint, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT)
         try:
@@ -151,7 +157,7 @@ class WithDisplay(unittest.TestCase):
             wait_for(lambda: self.screen() != first, 20, "the bars to change")
             os.killpg(demo.pid, signal.SIGINT)
             demo.wait(timeout=20)
-            wait_for(lambda: not ours_running(PREFIX), 10, "Wine to end")
+            wait_for(lambda: not ours_running(marker), 10, "the meter to end")
         finally:
             if demo.poll() is None:
                 os.killpg(demo.pid, signal.SIGKILL)
@@ -159,7 +165,7 @@ class WithDisplay(unittest.TestCase):
             demo.stdout.close()
             if sys.exc_info()[0]:
                 print(output, file=sys.stderr)
-        self.assertIn("the %s tovmir.exe" % bits, output)
+        self.assertIn(says, output)
 
 
 if __name__ == "__main__":
