@@ -24,6 +24,10 @@ import time
 import tty
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                                "wine"))
+import harness  # noqa: E402  (its wait_for)
+
 OPTS = None
 DISPLAY = None
 XVFB = None
@@ -33,14 +37,7 @@ POWER_OFF = "携帯の電源が入ってません"
 
 
 def wait_for(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out after %g s waiting for %s" % (timeout, what))
-        time.sleep(0.02)
+    return harness.wait_for(condition, timeout=timeout, what=what, interval=0.02)
 
 
 # ---- the X side: screenshots, and the messages a window manager would send

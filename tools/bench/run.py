@@ -91,6 +91,19 @@ class DamageWatch:
             if ev[0] > t_ns:
                 return ev
 
+    def wait_for_sweep(self):
+        """Returns once the silence sweep runs: two damages about 500 ms apart, no bytes."""
+        last = None
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline:
+            ev = self.next_after(0, timeout=deadline - time.monotonic())
+            if ev is None:
+                break
+            if last is not None and 0.4e9 < ev[0] - last < 0.6e9:
+                return
+            last = ev[0]
+        raise BenchError("the meter did not start sweeping in silence")
+
     def count(self):
         """Events arrived since the last call."""
         n = 0
@@ -180,17 +193,7 @@ class Meter:
         return r.stdout.splitlines()
 
     def wait_for_sweep(self):
-        """Returns once the silence sweep runs: two damages about 500 ms apart, no bytes."""
-        last = None
-        deadline = time.monotonic() + 15
-        while time.monotonic() < deadline:
-            ev = self.watch.next_after(0, timeout=deadline - time.monotonic())
-            if ev is None:
-                break
-            if last is not None and 0.4e9 < ev[0] - last < 0.6e9:
-                return
-            last = ev[0]
-        raise BenchError("the meter did not start sweeping in silence")
+        self.watch.wait_for_sweep()
 
 
 def cpu_ticks(pid):
@@ -538,12 +541,18 @@ def main(argv=None):
         ap.error(str(e))
     a.wine = "%s-bit program, %s" % ("32" if a.arch == "win32" else "64", wine_version(a.arch))
 
+    return run_benches(BENCHES, a, "%s: %s" % (os.path.relpath(a.exe), a.wine))
+
+
+def run_benches(benches, args, what):
+    """Runs args.bench (or all of benches) and prints their figures as a Markdown table
+    headed by what. Returns the exit status."""
     workdir = tempfile.mkdtemp(prefix="tovmir-bench-")
     rows = []
     try:
         watch_program = build_damage_watch(workdir)
-        for name in (BENCHES if a.bench == "all" else [a.bench]):
-            rows += BENCHES[name](a, watch_program)
+        for name in (benches if args.bench == "all" else [args.bench]):
+            rows += benches[name](args, watch_program)
     except (BenchError, HarnessError, subprocess.TimeoutExpired) as e:
         print("bench: %s" % e, file=sys.stderr)
         return 1
@@ -551,7 +560,7 @@ def main(argv=None):
         return 130
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
-    print("\n== summary (%s: %s, %s)" % (os.path.relpath(a.exe), a.wine, time.strftime("%Y-%m-%d")))
+    print("\n== summary (%s, %s)" % (what, time.strftime("%Y-%m-%d")))
     print("| Figure | Measured | Goal | |")
     print("|---|---|---|---|")
     for row in rows:

@@ -16,18 +16,16 @@ Exit status 1 means a benchmark could not run.
 import argparse
 import os
 import pty
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import tty
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
-from run import (BenchError, CLK_TCK, DamageWatch, bench_latency, build_damage_watch,  # noqa: E402
-                 cpu_ticks, header, kib, proc_status, send_paced, traffic, verdict)
+from run import (BenchError, CLK_TCK, DamageWatch, bench_latency, cpu_ticks, header,  # noqa: E402
+                 kib, proc_status, run_benches, send_paced, traffic, verdict)
 
 GOAL_LATENCY_MS = 5.0
 GOAL_CPU_PERCENT = 0.5
@@ -85,17 +83,6 @@ class NativeMeter:
     def send(self, data):
         os.write(self.master, bytes(data))
 
-    def wait_for_sweep(self):
-        last = None
-        deadline = time.monotonic() + 15
-        while time.monotonic() < deadline:
-            ev = self.watch.next_after(0, timeout=deadline - time.monotonic())
-            if ev is None:
-                break
-            if last is not None and 0.4e9 < ev[0] - last < 0.6e9:
-                return
-            last = ev[0]
-        raise BenchError("the meter did not start sweeping in silence")
 
 
 def bench_cpu(args, watch_program):
@@ -104,7 +91,7 @@ def bench_cpu(args, watch_program):
     with NativeMeter(args, watch_program) as m:
         # The sweep starts two seconds after the first byte, as after every silence.
         m.send([0xA3])
-        m.wait_for_sweep()
+        m.watch.wait_for_sweep()
         for title, during in (("silence (the meter sweeping)", lambda: time.sleep(args.seconds)),
                               ("full-rate traffic, one byte each 1/60 s",
                                lambda: send_paced(m, traffic(args.seconds)))):
@@ -166,26 +153,7 @@ def main(argv=None):
     a.make_meter = NativeMeter
     if not os.path.exists(a.tovmir):
         ap.error("no %s: build the host preset first" % a.tovmir)
-    workdir = tempfile.mkdtemp(prefix="tovmir-bench-")
-    rows = []
-    try:
-        watch_program = build_damage_watch(workdir)
-        for name in (BENCHES if a.bench == "all" else [a.bench]):
-            rows += BENCHES[name](a, watch_program)
-    except BenchError as e:
-        print("bench: %s" % e, file=sys.stderr)
-        return 1
-    except KeyboardInterrupt:
-        return 130
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
-    print("\n== summary (%s, GTK 4 with the cairo renderer, %s)"
-          % (os.path.relpath(a.tovmir), time.strftime("%Y-%m-%d")))
-    print("| Figure | Measured | Goal | |")
-    print("|---|---|---|---|")
-    for row in rows:
-        print("| %s | %s | %s | %s |" % row)
-    return 0
+    return run_benches(BENCHES, a, "%s, GTK 4 with the cairo renderer" % os.path.relpath(a.tovmir))
 
 
 if __name__ == "__main__":
