@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" dpkg-dev
+ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" dpkg-dev file
 
 rm -rf dist
 mkdir -p dist
