@@ -42,6 +42,10 @@ def wait_for(condition, timeout, what):
 
 # ---- the X side: screenshots, and the messages a window manager would send
 
+class NoMeter(AssertionError):
+    pass
+
+
 class Shot:
     def __init__(self):
         ppm = subprocess.run(["import", "-display", DISPLAY, "-window", "root", "-depth", "8",
@@ -66,7 +70,7 @@ class Shot:
             box = [first, y, last, y] if box is None else [min(box[0], first), box[1],
                                                            max(box[2], last), y]
         if box is None:
-            raise AssertionError("no meter on the screen")
+            raise NoMeter("no meter on the screen")
         return box[0], box[1], box[2] - box[0] + 1, box[3] - box[1] + 1
 
 
@@ -212,7 +216,7 @@ class Meter:
         threading.Thread(target=self._read, daemon=True).start()
         test.addCleanup(self.kill)
         self.x = X()
-        self.wid = wait_for(lambda: self.x.window(self.proc.pid), 10, "the meter's window")
+        self.wid = wait_for(lambda: self.x.window(self.proc.pid), 30, "the meter's window")
 
     def _read(self):
         for line in self.proc.stderr:
@@ -231,9 +235,12 @@ class Meter:
     def look(self):
         return Look(Shot())
 
-    def wait_look(self, want, timeout=5, what="a look"):
+    def wait_look(self, want, timeout=10, what="a look"):
         def matches():
-            look = self.look()
+            try:
+                look = self.look()
+            except NoMeter:
+                return None  # not drawn yet (a first start may build the font cache first)
             return look if want(look) else None
         return wait_for(matches, timeout, what)
 
