@@ -4,8 +4,8 @@
 // (platform/afx/app.cpp) finds it, calls InitInstance once on the main thread and ends the
 // process with ExitInstance's result. There is no message loop of the framework's own: the
 // program's InitInstance runs its window modally and returns FALSE, as a dialog-based MFC
-// application does. AfxGetApp and
-// AfxGetMainWnd reach the object and its main window from any code on that thread.
+// application does. AfxGetApp and AfxGetMainWnd reach the object and its main window from
+// any code on that thread.
 #pragma once
 
 #include <windows.h>

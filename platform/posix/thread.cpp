@@ -16,40 +16,20 @@ struct Thread {
   void* arg;
   std::mutex mu;
   std::condition_variable ended_cv;
-  bool ended = false;   // under mu: the procedure has returned or been cancelled
+  bool ended = false;   // under mu: the procedure has returned
   bool joined = false;  // a pthread may be joined only once; callers may ask again
 };
 
 namespace {
 
-// Marks the thread's end, for a join that waits on the steady clock.
-struct EndMark {
-  Thread* t;
-  ~EndMark() {
-    std::lock_guard<std::mutex> lock(t->mu);
-    t->ended = true;
-    t->ended_cv.notify_all();
-  }
-};
-
+// Runs the procedure, then marks its end for a join that waits on the steady clock.
 void* Run(void* p) {
   auto* self = static_cast<Thread*>(p);
-  EndMark mark{self};
   self->proc(self->arg);
+  std::lock_guard<std::mutex> lock(self->mu);
+  self->ended = true;
+  self->ended_cv.notify_all();
   return nullptr;
-}
-
-// Waits on the steady clock for the end mark, then reaps the thread.
-bool WaitEnded(Thread* t, int timeout_ms) {
-  if (t->joined) return true;
-  {
-    std::unique_lock<std::mutex> lock(t->mu);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    if (!t->ended_cv.wait_until(lock, deadline, [t] { return t->ended; })) return false;
-  }
-  pthread_join(t->id, nullptr);  // past its end mark: returns at once
-  t->joined = true;
-  return true;
 }
 
 std::atomic<std::uint32_t> g_next_id{1};
@@ -72,9 +52,19 @@ bool StartThread(ThreadProc proc, void* arg, ThreadHandle* out, std::uint32_t* i
   return true;
 }
 
-bool JoinThread(ThreadHandle t, int timeout_ms) { return WaitEnded(t, timeout_ms); }
+bool JoinThread(ThreadHandle t, int timeout_ms) {
+  if (t->joined) return true;
+  {
+    std::unique_lock<std::mutex> lock(t->mu);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    if (!t->ended_cv.wait_until(lock, deadline, [t] { return t->ended; })) return false;
+  }
+  pthread_join(t->id, nullptr);  // past its end mark: returns at once
+  t->joined = true;
+  return true;
+}
 
-bool KillThread(ThreadHandle t) { return WaitEnded(t, kKillWaitMs); }
+bool KillThread(ThreadHandle t) { return JoinThread(t, kKillWaitMs); }
 
 void CloseThread(ThreadHandle t) { delete t; }
 
