@@ -1,5 +1,6 @@
 #include "linux/meter_window.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "linux/port_choice.h"
@@ -113,7 +114,7 @@ void MeterWindow::LinkOpenFailed(const std::string&, const std::string&, const O
 bool MeterWindow::TryOpen() {
   for (const std::string& name : names_)
     if (OpenSerialLink(link_, name.c_str(), *this)) {
-      Opened();
+      Opened(name);
       return true;
     }
   if (lost_)
@@ -124,13 +125,16 @@ bool MeterWindow::TryOpen() {
   return false;
 }
 
-void MeterWindow::Opened() {
+void MeterWindow::Opened(const std::string& name) {
   open_ = true;
   lost_ = false;
   // Nothing of an earlier connection goes on into this one.
   handover_.Clear();
   ResetDecoder(state_);
-  names_ = ReopenNames(device_);
+  // From the name that opened: after an adapter came back as another ttyUSBn, the path the
+  // user gave may be gone, and the by-id name must not be lost with it.
+  names_ = ReopenNames(name);
+  if (std::find(names_.begin(), names_.end(), device_) == names_.end()) names_.push_back(device_);
   if (!tick_) tick_ = g_timeout_add(kTickMs, &MeterWindow::OnTick, this);
   Say("");
 }

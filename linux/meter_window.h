@@ -44,7 +44,7 @@ class MeterWindow : public LinkOwner, public RedrawSink {
   void Build(GtkApplication* app);
   // Tries to open the port (under each name it may have come back as); true when open.
   bool TryOpen();
-  void Opened();
+  void Opened(const std::string& name);
   void Lost();
   void ReceiveBytes();
   void Say(const std::string& message);
