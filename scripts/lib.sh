@@ -10,6 +10,18 @@ as_root() {
   fi
 }
 
+# apt-get update, tried again when a mirror is caught mid-sync; if one index still fails,
+# the others are fresh and the old one is used, so the install goes on and says what it lacks.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    as_root apt-get update -q && return 0
+    say "apt-get update failed (try $try of 3)"
+    [ "$try" -lt 3 ] && sleep 10
+  done
+  say "apt-get update kept failing; installing from the package lists there are"
+}
+
 # ensure_packages PKG...: installs those of the Debian packages that are missing. Names
 # ending in :i386 make sure the i386 architecture is enabled first.
 ensure_packages() {
@@ -24,9 +36,17 @@ ensure_packages() {
      && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
-  as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    "${missing[@]}"
+  apt_update
+  local install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends)
+  as_root "${install[@]}" "${missing[@]}" && return 0
+  # A 32-bit library must be the very version of its 64-bit twin. When one architecture's
+  # index of the security suite could not be fetched, its twins are only in the release's
+  # own suite: take the whole set from there.
+  printf '%s\n' "${missing[@]}" | grep -q ':i386$' || return 1
+  local release
+  release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  say "installing again, every package from $release's own suite"
+  as_root "${install[@]}" -t "$release" "${missing[@]}"
 }
 
 # What building and testing on Linux needs.
