@@ -1,11 +1,16 @@
 // tovmir for Linux: the meter in a native GTK 4 window.
 //   tovmir [PORT]    PORT a device path, or COMn for /dev/ttyS(n-1); without one, the first
 //                    USB serial adapter found, else /dev/ttyS0
+#include <gdk/x11/gdkx.h>
 #include <getopt.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -13,6 +18,7 @@
 #include "linux/meter_window.h"
 #include "linux/port_choice.h"
 #include "platform/serial_port.h"
+#include "platform/stop_signals.h"
 #include "version.h"
 
 namespace {
@@ -47,22 +53,50 @@ void FindOwnIcons() {
                                    dir.c_str());
 }
 
+// The stop signals close the window as the user would, so that the port is left as it was
+// found.
+gboolean OnStopSignal(int fd, GIOCondition, gpointer gtk_app) {
+  signalfd_siginfo info;
+  if (read(fd, &info, sizeof info) != sizeof info) return G_SOURCE_CONTINUE;
+  if (GtkWindow* w = gtk_application_get_active_window(GTK_APPLICATION(gtk_app)))
+    gtk_window_close(w);
+  else
+    g_application_quit(G_APPLICATION(gtk_app));
+  return G_SOURCE_CONTINUE;
+}
+
+// When the display is lost (the X server ended, the connection cut), GDK ends the process
+// on the spot from its I/O error handler, past every clean-up. Ours runs first and puts
+// the port back. (GDK on Wayland leaves no such hook.)
+App* g_app = nullptr;
+XIOErrorHandler g_gdk_io_error = nullptr;
+
+int OnDisplayLost(Display* display) {
+  if (g_app && g_app->meter) g_app->meter->Stop();
+  return g_gdk_io_error ? g_gdk_io_error(display) : 1;
+}
+
+void PutPortBackIfDisplayLost(App* app) {
+  if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) return;
+  g_app = app;
+  g_gdk_io_error = XSetIOErrorHandler(OnDisplayLost);
+}
+
 void Activate(GtkApplication* gtk_app, gpointer p) {
   auto* app = static_cast<App*>(p);
   if (app->meter) return;
   FindOwnIcons();
   gtk_window_set_default_icon_name("tovmir");
   app->meter = std::make_unique<tovmir::MeterWindow>(gtk_app, app->port, app->device);
+  PutPortBackIfDisplayLost(app);
 }
 
-// SIGINT and SIGTERM close the window as the user would, so that the port is left as it
-// was found.
-gboolean Quit(gpointer gtk_app) {
-  if (GtkWindow* w = gtk_application_get_active_window(GTK_APPLICATION(gtk_app)))
-    gtk_window_close(w);
-  else
-    g_application_quit(G_APPLICATION(gtk_app));
-  return G_SOURCE_CONTINUE;
+// What was asked for on standard output; a failure to write it is an error.
+int Printed(const std::string& text) {
+  std::cout << text << std::flush;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout) return 0;
+  std::cerr << "tovmir: cannot write to standard output: " << std::strerror(errno) << '\n';
+  return 1;
 }
 
 int UsageError(const std::string& what) {
@@ -78,14 +112,8 @@ int main(int argc, char** argv) {
                                     {nullptr, 0, nullptr, 0}};
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
-    if (c == 'h') {
-      std::cout << kHelp;
-      return 0;
-    }
-    if (c == 'v') {
-      std::cout << "tovmir " << TOVMIR_VERSION << '\n';
-      return 0;
-    }
+    if (c == 'h') return Printed(kHelp);
+    if (c == 'v') return Printed(std::string("tovmir ") + TOVMIR_VERSION + "\n");
     return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
   }
   if (argc - optind > 1) return UsageError(std::string("unexpected argument '") + argv[optind + 1] + "'");
@@ -95,10 +123,15 @@ int main(int argc, char** argv) {
   if (app.port.empty()) return UsageError("the port's name is empty");
   app.device = tovmir::PortDevice(app.port);
 
+  // Before GTK starts a thread of its own, so that every thread leaves the signals to us.
+  const int stop_fd = tovmir::StopSignals();
+  if (stop_fd < 0) {
+    std::cerr << "tovmir: cannot set up signal handling: " << std::strerror(errno) << '\n';
+    return 1;
+  }
   GtkApplication* gtk_app = gtk_application_new("tovmir.Meter", G_APPLICATION_NON_UNIQUE);
   g_signal_connect(gtk_app, "activate", G_CALLBACK(Activate), &app);
-  g_unix_signal_add(SIGINT, Quit, gtk_app);
-  g_unix_signal_add(SIGTERM, Quit, gtk_app);
+  g_unix_fd_add(stop_fd, G_IO_IN, OnStopSignal, gtk_app);
   char* no_args[] = {argv[0], nullptr};  // the port is ours, not GApplication's
   const int status = g_application_run(G_APPLICATION(gtk_app), 1, no_args);
   app.meter.reset();

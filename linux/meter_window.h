@@ -40,6 +40,9 @@ class MeterWindow : public LinkOwner, public RedrawSink {
                       const OsError& why) override;
   void LinkEnded(const OsError& why) override;
 
+  // Stops the link (the port's settings put back) and the timers: the window is going.
+  void Stop();
+
  private:
   void Build(GtkApplication* app);
   // Tries to open the port (under each name it may have come back as); true when open.
@@ -48,8 +51,6 @@ class MeterWindow : public LinkOwner, public RedrawSink {
   void Lost();
   void ReceiveBytes();
   void Say(const std::string& message);
-  // Stops the link and the timers: the window is going.
-  void Stop();
 
   static void Draw(GtkDrawingArea* area, cairo_t* cr, int width, int height, gpointer self);
   static gboolean OnTick(gpointer self);

@@ -26,6 +26,14 @@ TEST(CommandLine, VersionAndHelpEverywhere) {
       EXPECT_EQ(r.status, 0) << cmd;
       EXPECT_EQ(r.out.rfind(std::string("usage: tovmir-tool ") + cmd, 0), 0u) << cmd;
     }
+  // Asked for and not written (a full disk, a closed output): an error, as for any output.
+  for (const char* cmd : {"", "replay", "figure", "monitor", "sim", "plot"})
+    for (const char* redirect : {"--help > /dev/full", "--version >&-"}) {
+      const ProcessResult r = RunProcess(
+          {"/bin/sh", "-c", std::string("exec " TOVMIR_TOOL " ") + cmd + " " + redirect});
+      EXPECT_EQ(r.status, 1) << cmd << " " << redirect;
+      EXPECT_NE(r.err.find("cannot write to standard output: "), std::string::npos) << r.err;
+    }
   // The top-level list is aligned with spaces, every summary in one column.
   size_t column = std::string::npos;
   for (const std::string& line : Lines(Tool({"--help"}).out)) {

@@ -12,13 +12,17 @@ the tests wait for those lines, then look at the screen.
 
 import argparse
 import ctypes
+import fcntl
 import os
 import pty
 import queue
 import re
+import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 import tty
@@ -91,7 +95,8 @@ class X:
                     ("format", ctypes.c_int), ("l", ctypes.c_long * 5),
                     ("pad", ctypes.c_long * 19)]
 
-    def __init__(self):
+    def __init__(self, display):
+        self.display = display
         self.lib = ctypes.CDLL("libX11.so.6")
         self.lib.XOpenDisplay.restype = ctypes.c_void_p
         self.lib.XInternAtom.restype = ctypes.c_ulong
@@ -101,14 +106,14 @@ class X:
         self.lib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
                                         ctypes.c_long, ctypes.c_void_p]
         self.lib.XFlush.argtypes = [ctypes.c_void_p]
-        self.dpy = self.lib.XOpenDisplay(DISPLAY.encode())
+        self.dpy = self.lib.XOpenDisplay(display.encode())
 
     def window(self, pid):
         """The meter's top-level window: the one of that title, of that process."""
-        tree = subprocess.run(["xwininfo", "-display", DISPLAY, "-root", "-children"],
+        tree = subprocess.run(["xwininfo", "-display", self.display, "-root", "-children"],
                               capture_output=True, text=True).stdout
         for wid in re.findall(r"^\s+(0x[0-9a-f]+) \"アンテナ\"", tree, re.M):
-            props = subprocess.run(["xprop", "-display", DISPLAY, "-id", wid, "_NET_WM_PID"],
+            props = subprocess.run(["xprop", "-display", self.display, "-id", wid, "_NET_WM_PID"],
                                    capture_output=True, text=True).stdout
             if props.strip().endswith("= %d" % pid):
                 return int(wid, 16)
@@ -217,15 +222,16 @@ class Look:
 # ---- the program
 
 class Meter:
-    def __init__(self, test, port):
-        env = dict(os.environ, DISPLAY=DISPLAY, GSK_RENDERER="cairo", GTK_A11Y="none",
+    def __init__(self, test, port, display=None):
+        display = display or DISPLAY
+        env = dict(os.environ, DISPLAY=display, GSK_RENDERER="cairo", GTK_A11Y="none",
                    NO_AT_BRIDGE="1", LANG="C.UTF-8", LC_ALL="C.UTF-8")
         self.proc = subprocess.Popen([OPTS.tovmir, port], env=env, stderr=subprocess.PIPE,
                                      text=True)
         self.said = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
         test.addCleanup(self.kill)
-        self.x = X()
+        self.x = X(display)
         self.wid = wait_for(lambda: self.x.window(self.proc.pid), 30, "the meter's window")
 
     def _read(self):
@@ -282,6 +288,14 @@ class Handset:
     def unplug(self):
         for fd in (self.master, self.slave):
             os.close(fd)
+
+    def settings(self):
+        return termios.tcgetattr(self.slave)
+
+    def exclusive(self):
+        """Whether the port is marked for one opener only (TIOCGEXCL)."""
+        got = fcntl.ioctl(self.slave, 0x80045440, struct.pack("i", 0))
+        return struct.unpack("i", got)[0] != 0
 
 
 START = [0xA3, 0x80, 0xC9, 0xAD, 0x01, 0x02, 0x03, 0x04]  # level 9, filled, 網番号:1234
@@ -361,6 +375,34 @@ class Window(unittest.TestCase):
         m.wait_look(lambda k: k.level() == 5 and not k.message_shown(), what="level 5")
         handset.unplug()
 
+    def test_the_port_put_back_on_every_way_out(self):
+        """The settings the port had, and no exclusive mark, whatever ends the meter."""
+        for way in ("SIGHUP", "SIGQUIT", "SIGTERM", "SIGINT", "the display lost"):
+            with self.subTest(way):
+                handset = Handset(self.port)
+                before = handset.settings()
+                display, xvfb = start_xvfb() if way == "the display lost" else (None, None)
+                m = Meter(self, self.port, display)
+                m.wait_said(": open")
+                self.assertNotEqual(handset.settings(), before)  # 600 baud, raw
+                self.assertTrue(handset.exclusive())
+                if xvfb:
+                    xvfb.kill()
+                    xvfb.wait()
+                else:
+                    m.proc.send_signal(getattr(signal, way))
+                m.proc.wait(timeout=10)
+                self.assertEqual(handset.settings(), before)
+                self.assertFalse(handset.exclusive())
+                handset.unplug()
+
+    def test_help_and_version_that_cannot_be_written_are_errors(self):
+        for redirect in ("--help > /dev/full", "--version >&-"):
+            r = subprocess.run("exec %s %s" % (OPTS.tovmir, redirect), shell=True,
+                               capture_output=True, text=True, timeout=10)
+            self.assertEqual(r.returncode, 1, redirect)
+            self.assertIn("cannot write to standard output", r.stderr)
+
     def test_closing_under_full_rate_traffic_twenty_times(self):
         times = []
         for _ in range(20):
@@ -389,15 +431,20 @@ class Window(unittest.TestCase):
         self.assertLess(max(times), 0.2)
 
 
-def setUpModule():
-    global DISPLAY, XVFB
-    for n in range(40, 60):
+def start_xvfb():
+    """An X server of the tests' own, on a free display: (its name, its process)."""
+    for n in range(40, 80):
         if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
             break
-    DISPLAY = ":%d" % n
-    XVFB = subprocess.Popen(["Xvfb", DISPLAY, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+    xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stderr=subprocess.DEVNULL)
     wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n), 10, "Xvfb")
+    return ":%d" % n, xvfb
+
+
+def setUpModule():
+    global DISPLAY, XVFB
+    DISPLAY, XVFB = start_xvfb()
 
 
 def tearDownModule():

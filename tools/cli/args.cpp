@@ -42,12 +42,10 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
   for (;;) {
     const int c = getopt_long(argc, argv, ":h", longs.data(), nullptr);
     if (c == -1) break;
-    if (c == kHelp) {
-      std::cout << help_;
-      return false;
-    }
-    if (c == kVersion) {
-      std::cout << VersionLine() << '\n';
+    if (c == kHelp || c == kVersion) {
+      // Asked for, so a failure to write it is an error like any other output's.
+      std::cout << (c == kHelp ? help_ : VersionLine() + '\n');
+      status_ = FinishOutput(command_);
       return false;
     }
     if (c == ':') return UsageError("option '--" + name_of(optopt) + "' needs a value"), false;

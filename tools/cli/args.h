@@ -24,7 +24,8 @@ class CommandLine {
 
   // Parses a command's arguments, argv[0] being the command's name. operands names them
   // ("FILE"); the first `required` must be given, the rest may be. False when the command
-  // is done here: help or version printed (status() 0) or a usage error reported (2).
+  // is done here: help or version printed (status() 0, or 1 when they could not be
+  // written) or a usage error reported (2).
   bool Parse(int argc, char** argv, std::span<const Option> options,
              std::span<const char* const> operands, size_t required);
   int status() const { return status_; }

@@ -1,6 +1,7 @@
 #include "tools/cli/input.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -34,6 +35,12 @@ bool Input::OpenScratch() {
   fd_ = open(P_tmpdir, O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
   own_ = fd_ >= 0;
   return own_ || Failed("cannot make");
+}
+
+bool Input::IsFile(const std::string& path) const {
+  struct stat in, out;
+  return fstat(fd_, &in) == 0 && stat(path.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+         in.st_ino == out.st_ino;
 }
 
 int Input::Refill() {

@@ -36,6 +36,10 @@ class Input {
   // in `to`, when reading or writing failed.
   bool CopyTo(Input& to);
 
+  // Whether `path` names the very file this input reads (the same device and inode, links
+  // followed): a file about to be written over would lose what is still to be read.
+  bool IsFile(const std::string& path) const;
+
   const std::string& error() const { return error_; }
   // How messages name it: the path, or <stdin>.
   const std::string& name() const { return name_; }

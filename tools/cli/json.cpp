@@ -38,7 +38,7 @@ class Reader {
       if (!String(&key)) return false;
       if (!Take(':')) return Fail("':' expected after a key");
       if (!Value(&value)) return false;
-      (*out)[key] = value;
+      if (!out->emplace(key, value).second) return Fail("the key \"" + key + "\" given twice");
       if (Take('}')) return End();
       if (!Take(',')) return Fail("',' or '}' expected");
     }
@@ -127,7 +127,8 @@ class Reader {
       if (!digits()) return Fail("digits expected");
     }
     v->kind = JsonValue::kNumber;
-    v->number = std::strtod(std::string(s_.substr(start, i_ - start)).c_str(), nullptr);
+    v->text = s_.substr(start, i_ - start);
+    v->number = std::strtod(v->text.c_str(), nullptr);
     return true;
   }
 

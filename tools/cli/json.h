@@ -15,11 +15,11 @@ struct JsonValue {
   enum Kind { kNull, kBool, kNumber, kString } kind = kNull;
   bool boolean = false;
   double number = 0;
-  std::string text;
+  std::string text;  // a string's value; a number as it was written
 };
 
-// One flat object, {"key":value,...}. False, with *error saying what is wrong, when the
-// text is not one.
+// One flat object, {"key":value,...}, each key once. False, with *error saying what is
+// wrong, when the text is not one.
 bool ParseJsonObject(std::string_view text, std::map<std::string, JsonValue>* out,
                      std::string* error);
 

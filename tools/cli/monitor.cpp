@@ -24,6 +24,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "serial/serial_link.h"
 #include "tools/cli/args.h"
@@ -47,10 +48,12 @@ const char kMonitorHelp[] =
     "ASCII when the locale is not UTF-8).\n"
     "\n"
     "--json prints the same lines as JSON Lines, for scripts and for 'tovmir-tool plot':\n"
-    "  {\"time\":\"2026-12-09T10:15:30.125+01:00\",\"event\":\"byte\",\"byte\":\"C7\",\"level\":7,\n"
-    "   \"antenna\":\"filled\",\"net\":\"1234\",\"receiving\":true,\"start\":true,\n"
-    "   \"status\":\"...\",\"redraws\":1}\n"
-    "time is ISO 8601 with milliseconds; event init, byte or tick; net null when not known.\n"
+    "  {\"time\":\"2026-12-09T10:15:30.125+01:00\",\"elapsed\":12.345,\"event\":\"byte\",\n"
+    "   \"byte\":\"C7\",\"level\":7,\"antenna\":\"filled\",\"net\":\"1234\",\"receiving\":true,\n"
+    "   \"start\":true,\"status\":\"...\",\"redraws\":1}\n"
+    "time is RFC 3339 with milliseconds; elapsed the seconds since monitor started, on a\n"
+    "clock that nobody sets (so durations hold when the computer's clock is set); event\n"
+    "init, byte or tick; net null when not known.\n"
     "\n"
     "-h, --help shows this, --version the version.\n"
     "\n"
@@ -190,6 +193,13 @@ std::string Timestamp(bool iso) {
   return buf;
 }
 
+// Seconds on a clock that nobody sets and that goes on while the computer sleeps.
+double BootSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_BOOTTIME, &now);
+  return now.tv_sec + now.tv_nsec / 1e9;
+}
+
 long long MonotonicMs() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -273,7 +283,7 @@ class Monitor : public LinkOwner {
     if (bars_)
       Draw();
     else if (json_)
-      out_.Put(StateJson(e, state_, Timestamp(true)) + '\n');
+      out_.Put(StateJson(e, state_, Timestamp(true), BootSeconds() - started_) + '\n');
     else
       out_.Put(Timestamp(false) + ' ' + StateLine(e, state_) + '\n');
   }
@@ -302,6 +312,7 @@ class Monitor : public LinkOwner {
   Output& out_;
   bool utf8_ = false;
   OsError ended_;
+  const double started_ = BootSeconds();
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "platform/stop_signals.h"
 #include "tools/cli/args.h"
 #include "tools/cli/input.h"
 #include "tools/cli/script.h"

@@ -30,12 +30,17 @@ std::string StateLine(const MeterEvent& e, const MeterState& s) {
   return What(e) + buf + Utf8FromCp932(StatusLineText(s));
 }
 
-std::string StateJson(const MeterEvent& e, const MeterState& s, const std::string& time) {
+std::string StateJson(const MeterEvent& e, const MeterState& s, const std::string& time,
+                      double elapsed) {
   static const char* const kEvents[] = {"init", "byte", "tick"};
   std::string out = "{";
   if (!time.empty()) out += "\"time\":" + JsonString(time) + ",";
-  out += "\"event\":\"" + std::string(kEvents[e.kind]) + "\"";
   char buf[160];
+  if (elapsed >= 0) {
+    std::snprintf(buf, sizeof buf, "\"elapsed\":%.3f,", elapsed);
+    out += buf;
+  }
+  out += "\"event\":\"" + std::string(kEvents[e.kind]) + "\"";
   if (e.kind == MeterEvent::kByte) {
     std::snprintf(buf, sizeof buf, ",\"byte\":\"%02X\"", e.byte);
     out += buf;

@@ -21,10 +21,12 @@ struct MeterEvent {
 // status line in UTF-8, no newline.
 std::string StateLine(const MeterEvent& e, const MeterState& s);
 
-// {"time":...,"event":"byte","byte":"C7","level":7,"antenna":"filled","net":"1234",
-//  "receiving":true,"start":true,"status":"...","redraws":1}: time (ISO 8601 with
-// milliseconds) only when given, byte only for a byte, net null when not known.
-std::string StateJson(const MeterEvent& e, const MeterState& s, const std::string& time = {});
+// {"time":...,"elapsed":12.345,"event":"byte","byte":"C7","level":7,"antenna":"filled",
+//  "net":"1234","receiving":true,"start":true,"status":"...","redraws":1}: time (RFC 3339
+// with milliseconds) only when given, elapsed (seconds) only when not negative, byte only
+// for a byte, net null when not known.
+std::string StateJson(const MeterEvent& e, const MeterState& s, const std::string& time = {},
+                      double elapsed = -1);
 
 class CountingSink : public RedrawSink {
  public:

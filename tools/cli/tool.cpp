@@ -1,9 +1,6 @@
 // The helpers every command shares.
 #include "tools/cli/tool.h"
 
-#include <signal.h>
-#include <sys/signalfd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -30,20 +27,6 @@ bool ParseInt(const std::string& text, int& out) {
   if (v < INT_MIN || v > INT_MAX) return false;
   out = static_cast<int>(v);
   return true;
-}
-
-int StopSignals(std::initializer_list<int> more) {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    // A signal ignored from the start (a background job of a script) would never reach
-    // the descriptor: take the default back before blocking it.
-    signal(sig, SIG_DFL);
-    sigaddset(&set, sig);
-  }
-  for (int sig : more) sigaddset(&set, sig);
-  sigprocmask(SIG_BLOCK, &set, nullptr);
-  return signalfd(-1, &set, SFD_CLOEXEC);
 }
 
 namespace {

@@ -3,7 +3,6 @@
 // exit status; the command lines are parsed by tools/cli/args.h.
 #pragma once
 
-#include <initializer_list>
 #include <string>
 
 namespace tovmir {
@@ -19,11 +18,6 @@ int PlotMain(int argc, char** argv);
 int Fail(const std::string& cmd, const std::string& message, int status);
 // A whole decimal number within int, with an optional minus sign.
 bool ParseInt(const std::string& text, int& out);
-
-// A descriptor that becomes readable when SIGINT, SIGTERM or SIGHUP (and any of `more`)
-// arrives; those signals are blocked for this thread and the threads it starts. -1 when it
-// cannot be made.
-int StopSignals(std::initializer_list<int> more = {});
 
 // Standard output, checked: WriteLine is false once a write has failed, and FinishOutput
 // flushes and returns 0, or prints "cannot write to standard output: REASON" and returns 1.

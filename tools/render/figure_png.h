@@ -19,8 +19,9 @@ inline constexpr std::uint8_t kFaceRed = 192, kFaceGreen = 192, kFaceBlue = 192;
 // Largest image side a PNG is written for (cairo's limit for image surfaces).
 inline constexpr int kMaxPngSide = 32767;
 
-// Writes an image surface to a PNG file. Returns an empty string on success, otherwise what
-// went wrong, with the system's reason.
+// Writes an image surface to a PNG file, whole or not at all (a file that was there stays
+// as it was when the picture cannot be written). Returns an empty string on success,
+// otherwise what went wrong, with the system's reason.
 std::string WritePng(cairo_surface_t* image, const std::string& path);
 
 // Draws a client area W x (H + 20) at cr's origin: the button-face background, the figure

@@ -61,6 +61,44 @@ double TickStep(double seconds, int pixels) {
   return 86400 * std::ceil(seconds / 86400 * kTickSpacing / pixels);
 }
 
+// The time axis, ticked at round clock times. Where the clock was set, its ticks go on
+// from the new reading, and a line marks the step.
+void DrawTimeAxis(cairo_t* cr, const PlotSession& s, const PlotLayout& at) {
+  const double step = TickStep(s.end, at.right - at.left);
+  SetColour(cr, 0x000000);
+  cairo_move_to(cr, at.left, at.bottom + 0.5);
+  cairo_line_to(cr, at.right, at.bottom + 0.5);
+  cairo_stroke(cr);
+  double free_from = at.left - kTickSpacing;  // labels do not overlap across a step
+  for (size_t k = 0; k < s.clock.size(); ++k) {
+    const ClockMark& mark = s.clock[k];
+    const bool last = k + 1 == s.clock.size();
+    const double until = last ? s.end : s.clock[k + 1].t;
+    if (k > 0) {
+      const ClockMark& before = s.clock[k - 1];
+      const bool back = mark.clock < before.clock + (mark.t - before.t);
+      const double x = std::round(at.XOf(mark.t)) + 0.5;
+      SetColour(cr, kPlotClockStep);
+      cairo_move_to(cr, x, at.top);
+      cairo_line_to(cr, x, at.bottom + 4);
+      cairo_stroke(cr);
+      Label(cr, back ? "clock set back" : "clock set forward", x + 2, at.top + 2);
+    }
+    SetColour(cr, 0x000000);
+    for (double clock = std::ceil(mark.clock / step) * step;; clock += step) {
+      const double t = clock - mark.clock + mark.t;
+      if (t > until || (t == until && !last)) break;  // the next mark's clock goes on from there
+      const double x = std::round(at.XOf(t)) + 0.5;
+      cairo_move_to(cr, x, at.bottom);
+      cairo_line_to(cr, x, at.bottom + 4);
+      cairo_stroke(cr);
+      if (x - free_from < kTickSpacing * 0.6) continue;
+      Label(cr, Clock(clock, step < 60), x, at.bottom + 6, 0.5);
+      free_from = x;
+    }
+  }
+}
+
 void Draw(cairo_t* cr, const PlotSession& s, int width, int height) {
   const PlotLayout at = LayoutPlot(width, height, s.end);
   SetColour(cr, kPlotGround);
@@ -88,20 +126,7 @@ void Draw(cairo_t* cr, const PlotSession& s, int width, int height) {
     Label(cr, std::to_string(level), at.left - 6, at.YOf(level) - kFontPixels * 0.7, 1);
   }
 
-  // The time axis, ticked at round clock times.
-  const double step = TickStep(s.end, at.right - at.left);
-  SetColour(cr, 0x000000);
-  cairo_move_to(cr, at.left, at.bottom + 0.5);
-  cairo_line_to(cr, at.right, at.bottom + 0.5);
-  cairo_stroke(cr);
-  for (double clock = std::ceil(s.clock_start / step) * step; clock - s.clock_start <= s.end;
-       clock += step) {
-    const double x = std::round(at.XOf(clock - s.clock_start)) + 0.5;
-    cairo_move_to(cr, x, at.bottom);
-    cairo_line_to(cr, x, at.bottom + 4);
-    cairo_stroke(cr);
-    Label(cr, Clock(clock, step < 60), x, at.bottom + 6, 0.5);
-  }
+  DrawTimeAxis(cr, s, at);
 
   // The antenna: a dark band while filled, an outlined one while hollow.
   const double band_top = at.top - kBandHeight - kBandGap;
@@ -153,7 +178,7 @@ void Draw(cairo_t* cr, const PlotSession& s, int width, int height) {
   cairo_stroke(cr);
 
   SetColour(cr, 0x000000);
-  Label(cr, "tovmir reception, " + s.date + " " + Clock(s.clock_start, true) +
+  Label(cr, "tovmir reception, " + s.date + " " + Clock(s.clock.front().clock, true) +
                 "  (level 0-15; shaded: handset silent)",
         8, 4);
 }

@@ -18,10 +18,18 @@ struct PlotSample {
   int net = -1;  // -1 when not known
 };
 
+// What the local clock read at a moment of the session: from t on (until the next mark) it
+// read `clock` + (t' - t), as seconds since 1970 counted as if the zone were UTC. The first
+// mark is the session's start; each later one is a step of the clock (it was set).
+struct ClockMark {
+  double t = 0;
+  double clock = 0;
+};
+
 struct PlotSession {
   std::vector<PlotSample> samples;  // in time order
   double end = 0;                   // seconds: the last line, or later
-  double clock_start = 0;           // the first line's local time of day, seconds
+  std::vector<ClockMark> clock;     // at least one, the first at t 0
   std::string date;                 // the first line's date, YYYY-MM-DD
 };
 
@@ -34,8 +42,10 @@ struct PlotLayout {
 };
 PlotLayout LayoutPlot(int width, int height, double seconds);
 
-// Colours, 0xRRGGBB: the picture's ground, the level line, the silent stretches.
-inline constexpr unsigned kPlotGround = 0xFFFFFF, kPlotLine = 0x005AC8, kPlotSilence = 0xFFE0B2;
+// Colours, 0xRRGGBB: the picture's ground, the level line, the silent stretches, a step of
+// the clock.
+inline constexpr unsigned kPlotGround = 0xFFFFFF, kPlotLine = 0x005AC8, kPlotSilence = 0xFFE0B2,
+                          kPlotClockStep = 0xC80000;
 
 // Sizes a picture may have.
 inline constexpr int kMinPlotWidth = 200, kMaxPlotWidth = 8000;

@@ -1,0 +1,49 @@
+// plot_log.h: the log that 'tovmir-tool monitor --json' writes, read back for 'plot'. Each
+// line is checked to be what monitor writes (an RFC 3339 time with a real date, the event,
+// the level 0-15, the antenna, the network number as four hexadecimal digits or null,
+// receiving true or false), and the lines are put on one time line. The time between two
+// lines comes from their "elapsed" (monitor's own clock, which nobody sets) where both have
+// it, else from their wall-clock times; where the wall clock was set during the session (by
+// NTP, a user, a change of zone), the step becomes a ClockMark, so that the time axis can
+// show it, and a note for the user. Pure; single-threaded.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/render/plot_png.h"
+
+namespace tovmir {
+
+class PlotLog {
+ public:
+  // The next line of the log, without its newline; blank lines are passed over. Returns ""
+  // when the line was taken, else what is wrong with it, naming the field.
+  std::string Add(std::string_view line);
+
+  // The number of the line last added, from 1.
+  int line_number() const { return line_number_; }
+  // One text for each step of the clock found ("line 7: the clock was set back by ...").
+  const std::vector<std::string>& notes() const { return notes_; }
+  // The session read so far (no samples when no line was), its end at its last line.
+  PlotSession Session() const;
+
+ private:
+  struct Line {
+    PlotSample sample;
+    double epoch = 0;   // the instant, in seconds since 1970 (UTC)
+    double local = 0;   // the same instant on the local clock, counted as if it were UTC
+    bool has_elapsed = false;
+    double elapsed = 0;  // seconds since monitor started, on a clock that nobody sets
+  };
+  std::string Read(std::string_view text, Line* line, std::string* date) const;
+  void Place(Line line, const std::string& date);
+
+  PlotSession session_;
+  Line last_;
+  int line_number_ = 0;
+  std::vector<std::string> notes_;
+};
+
+}  // namespace tovmir
