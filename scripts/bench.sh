@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
 ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" libx11-dev libxdamage-dev
-ensure_japanese_locale
+ensure_locales "${WINE_LOCALES[@]}"
 
 [ $# -eq 0 ] && set -- all
 measured=0

@@ -24,7 +24,7 @@ done
 
 if [ -n "${DISPLAY:-}" ] && [ -n "$wine" ]; then
   ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}"
-  ensure_japanese_locale
+  ensure_locales "${WINE_LOCALES[@]}"
 else
   ensure_packages "${HOST_PACKAGES[@]}"
 fi

@@ -60,14 +60,27 @@ WIN_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i3
               xvfb xauth socat python3 locales
               fonts-ipafont-gothic fonts-wine imagemagick x11-utils)
 
-# Wine reports code page 932 only under a Japanese locale; make sure it is generated.
-ensure_japanese_locale() {
-  locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && return 0
-  say "generating the ja_JP.UTF-8 locale"
-  if grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
-    as_root sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-  elif ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
-    echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
-  fi
+# The locales the Wine runs are made under: Japanese, where Wine reports code page 932 (the
+# program's own), and English (United States), the one most Windows users have.
+WINE_LOCALES=(ja_JP.UTF-8 en_US.UTF-8)
+
+# ensure_locales NAME.UTF-8...: generates those of the locales that are missing.
+ensure_locales() {
+  local missing=() name
+  for name in "$@"; do
+    # locale -a spells the code set its own way (ja_JP.utf8): compare without case or dashes.
+    locale -a 2>/dev/null | tr -d -- - | tr '[:upper:]' '[:lower:]' \
+      | grep -qxF "$(printf '%s' "$name" | tr -d -- - | tr '[:upper:]' '[:lower:]')" \
+      || missing+=("$name")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  say "generating the locales ${missing[*]}"
+  for name in "${missing[@]}"; do
+    if grep -q "^# *$name UTF-8" /etc/locale.gen 2>/dev/null; then
+      as_root sed -i "s/^# *$name UTF-8/$name UTF-8/" /etc/locale.gen
+    elif ! grep -q "^$name UTF-8" /etc/locale.gen 2>/dev/null; then
+      echo "$name UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+    fi
+  done
   as_root locale-gen >/dev/null
 }

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
 ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}"
-ensure_japanese_locale
+ensure_locales "${WINE_LOCALES[@]}"
 
 jobs=$(nproc)
 build() {  # build PRESET [cmake -D...]

@@ -49,11 +49,19 @@ set_tests_properties(exe_check PROPERTIES LABELS exe)
 # End-to-end: the real tovmir.exe driven from outside by Python and a probe of our own.
 add_executable(e2e_probe e2e/probe.cpp)
 target_link_libraries(e2e_probe PRIVATE tovmir_meter)
-add_test(NAME e2e_meter
-         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_meter.py
-                 --exe $<TARGET_FILE:tovmir> --probe $<TARGET_FILE:e2e_probe>
-                 --prefix ${TOVMIR_WINEPREFIX})
-set_tests_properties(e2e_meter PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 240)
+function(tovmir_e2e_test name prefix)
+  add_test(NAME ${name}
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_meter.py
+                   --exe $<TARGET_FILE:tovmir> --probe $<TARGET_FILE:e2e_probe>
+                   --prefix ${prefix} ${ARGN})
+  set_tests_properties(${name} PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 240)
+endfunction()
+tovmir_e2e_test(e2e_meter ${TOVMIR_WINEPREFIX})
+# The look and the texts once more under English (United States), in a prefix of its own:
+# Wine's code page is then 1252, not the program's 932. The rest (resources read from the
+# file, line settings, window states, closing) does not involve the locale.
+tovmir_e2e_test(e2e_meter_en_us ${TOVMIR_WINEPREFIX}-en_US --locale en_US.UTF-8
+                -k Display -k Resizing -k OpenFailure -k test_about_box)
 
 # The harness's choice of Wine, with the machine's 32-bit support taken away.
 if(TOVMIR_ARCH STREQUAL "win64")

@@ -3,13 +3,16 @@
 handset bytes through pty-backed COM ports, looked at in screenshots and through probe.exe.
 
     test_meter.py --exe build/win32/tovmir.exe --probe build/win32/tests/e2e_probe.exe
-                  [--prefix DIR] [--screenshot-dir DIR] [unittest options and test names]
+                  [--prefix DIR] [--locale NAME] [--screenshot-dir DIR]
+                  [unittest options and test names]
 
 With --screenshot-dir, the meter at 400 x 200 showing network number 1234 is saved there
 as tovmir.png (the whole window, frame included).
 
 One Wine session (tools/wine/harness.py) serves every test; each test starts its own
-tovmir.exe. Python standard library only; screenshots come from ImageMagick's import as PPM.
+tovmir.exe. Under --locale (Japanese unless given) Wine has that locale's ANSI code page;
+the program converts its code page 932 texts itself, so the windows read the same under
+any locale. Python standard library only; screenshots come from ImageMagick's import as PPM.
 """
 
 import argparse
@@ -27,7 +30,8 @@ from collections import namedtuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "wine"))
-from harness import HarnessError, WineSession, program_arch, win_path, wait_for  # noqa: E402
+from harness import (DEFAULT_LOCALE, HarnessError, WineSession, program_arch,  # noqa: E402
+                     win_path, wait_for)
 
 OPTS = None      # the command line, set by main()
 SESSION = None   # the WineSession, for the whole run
@@ -100,6 +104,7 @@ class Probe:
             self.proc.wait(timeout=5)
         except (OSError, subprocess.TimeoutExpired):
             self.proc.kill()
+        self.proc.stdout.close()
 
 
 # ---- screenshots
@@ -523,6 +528,25 @@ class Display(unittest.TestCase):
     def setUp(self):
         reset_port("COM1")
 
+    def test_code_page(self):
+        # What makes a run under another locale worth having: Wine's ANSI code page is not
+        # the program's own, so its texts reach the screen only by its own conversion.
+        acp = PROBE("info")["acp"]
+        print("\nNOTE: Wine runs under %s, ANSI code page %d" % (OPTS.locale, acp),
+              file=sys.stderr)
+        if OPTS.locale.lower().startswith("ja_"):
+            self.assertEqual(acp, 932)
+        else:
+            self.assertNotEqual(acp, 932)
+
+    def test_status_characters_are_drawn(self):
+        # The status line is matched against the probe's drawing of the same text, which
+        # proves nothing if both draw the missing-glyph box (the one of an unassigned code
+        # point) or nothing at all: each character must have a picture of its own.
+        chars = sorted({c for t in (POWER_OFF, RESTART, NET_UNKNOWN) for c in t if c > "~"})
+        pictures = {tuple(text_reference(c, 24)) for c in chars + ["\u0378", " "]}
+        self.assertEqual(len(pictures), len(chars) + 2, "a picture each for " + "".join(chars))
+
     def test_fresh_window(self):
         m = Meter(self)
         fig = m.figure()
@@ -825,7 +849,7 @@ def desktop_offset():
 def setUpModule():
     global SESSION, PROBE, FACE, DESKTOP
     SESSION = WineSession(ports=PORTS, prefix=OPTS.prefix, desktop="1024x768",
-                          arch=program_arch(OPTS.exe))
+                          arch=program_arch(OPTS.exe), locale=OPTS.locale)
     SESSION.__enter__()
     try:
         for p in PORTS:
@@ -865,6 +889,8 @@ def main():
     ap.add_argument("--exe", required=True, help="tovmir.exe")
     ap.add_argument("--probe", required=True, help="probe.exe (the e2e_probe target)")
     ap.add_argument("--prefix", help="Wine prefix (default as the harness)")
+    ap.add_argument("--locale", default=DEFAULT_LOCALE,
+                    help="the locale Wine runs under (default %(default)s)")
     ap.add_argument("--screenshot-dir", help="save the meter window as tovmir.png here")
     OPTS, rest = ap.parse_known_args()
     OPTS.exe, OPTS.probe = os.path.abspath(OPTS.exe), os.path.abspath(OPTS.probe)

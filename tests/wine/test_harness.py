@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The harness picks the Wine by the program, and refuses a 32-bit one on a machine that
-cannot run 32-bit code.
+cannot run 32-bit code; it refuses a locale not generated here, and a prefix made under
+another locale.
 
     test_harness.py --probe build/win64/tests/e2e_probe.exe --prefix DIR
 
@@ -18,6 +19,11 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 HARNESS = os.path.join(HERE, "..", "..", "tools", "wine", "harness.py")
 OPTS = None
+
+
+def harness(prefix, *argv, env=None):
+    return subprocess.run([sys.executable, HARNESS, "--prefix", prefix, "--timeout", "120"] +
+                          list(argv), env=env, capture_output=True, text=True, timeout=300)
 
 
 def fake_program(path, machine):
@@ -44,9 +50,7 @@ class Choice(unittest.TestCase):
         self.tmp.cleanup()
 
     def harness(self, *argv):
-        return subprocess.run([sys.executable, HARNESS, "--prefix", OPTS.prefix, "--timeout",
-                               "120", "--"] + list(argv), env=self.env, capture_output=True,
-                              text=True, timeout=300)
+        return harness(OPTS.prefix, "--", *argv, env=self.env)
 
     def test_a_64_bit_program_runs_without_32_bit_support(self):
         r = self.harness(OPTS.probe, "info")
@@ -75,6 +79,28 @@ class Choice(unittest.TestCase):
             r = self.harness(exe)
             self.assertEqual(r.returncode, 125, name)
             self.assertIn(why, r.stderr)
+
+
+class Locale(unittest.TestCase):
+    def test_a_locale_not_generated_here_is_refused(self):
+        r = harness(OPTS.prefix, "--locale", "xx_XX.UTF-8", "--", OPTS.probe, "info")
+        self.assertEqual(r.returncode, 125)
+        self.assertIn("harness: the locale xx_XX.UTF-8 is not generated on this machine "
+                      "(`locale -a` does not list it)", r.stderr)
+
+    def test_a_prefix_made_under_another_locale_is_refused(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            prefix = os.path.join(tmp, "prefix")
+            os.mkdir(prefix)
+            with open(os.path.join(prefix, ".tovmir-setup"), "w") as f:
+                f.write("tovmir-3 win64 xx_XX.UTF-8\n")
+            r = harness(prefix, "--", OPTS.probe, "info")
+            self.assertEqual(r.returncode, 125)
+            self.assertEqual(r.stderr.strip().splitlines(), [
+                "harness: %s was made under the locale xx_XX.UTF-8; a run under ja_JP.UTF-8 "
+                "needs a prefix of its own" % prefix])
+            with open(os.path.join(prefix, ".tovmir-setup")) as f:
+                self.assertEqual(f.read(), "tovmir-3 win64 xx_XX.UTF-8\n", "not made again")
 
 
 def main():

@@ -5,21 +5,25 @@ The Wine is chosen by the program: a 32-bit program (PE32, i386) runs on Wine's 
 loader in a 32-bit prefix, a 64-bit one (PE32+, x86-64) on wine64 in a 64-bit prefix. A
 machine whose kernel runs no 32-bit code gets a clear refusal for a 32-bit program.
 
+Wine runs under one locale, Japanese unless asked (--locale), in a prefix made under
+that locale: the ANSI code page, and so what Windows programs print, follows it.
+
 As a command (for CTest):
 
-    harness.py [--prefix DIR] [--ports COM1,COM12] [--desktop WxH] [--use-display]
-               [--timeout SECONDS] -- PROGRAM.exe [ARGS...]
+    harness.py [--prefix DIR] [--locale NAME] [--ports COM1,COM12] [--desktop WxH]
+               [--use-display] [--timeout SECONDS] -- PROGRAM.exe [ARGS...]
     harness.py --can-run win32|win64    (exit 0, or 1 with the reason on stderr)
 
 As a module:
 
-    with WineSession(ports=["COM1"]) as s:
+    with WineSession(ports=["COM1"], locale="en_US.UTF-8") as s:
         s.run(["probe.exe", "list"], timeout=10)
 
 See README.md beside this file.
 """
 
 import argparse
+import codecs
 import ctypes
 import fcntl
 import os
@@ -33,7 +37,7 @@ import tempfile
 import time
 
 # Bump when the prefix set-up below changes, so old prefixes are made again.
-PREFIX_SETUP = "tovmir-2"
+PREFIX_SETUP = "tovmir-3"
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -59,8 +63,8 @@ FONT_REPLACEMENTS = {
 # Wine accepts COM1..COM255 in HKLM\Software\Wine\Ports.
 MAX_PORT = 255
 
-# Output of Windows programs (and of Wine's reg.exe) is in the ANSI code page.
-ANSI = "cp932"
+# The program's own locale, where Wine's ANSI code page is 932.
+DEFAULT_LOCALE = "ja_JP.UTF-8"
 
 
 class HarnessError(Exception):
@@ -144,8 +148,35 @@ def why_not_runnable(arch):
     return _runs[arch]
 
 
-def default_prefix(arch):
-    return os.environ.get("TOVMIR_WINEPREFIX") or os.path.join(ROOT, "build", "wine-" + arch)
+def _locale_key(name):
+    # locale -a spells code sets its own way: ja_JP.utf8 is ja_JP.UTF-8.
+    return name.replace("-", "").lower()
+
+
+def check_locale(name):
+    """Refuses a locale name that is malformed or not generated on this machine."""
+    if not re.fullmatch(r"[A-Za-z0-9_.@-]+", name):
+        raise HarnessError("not a locale name: %r" % name)
+    try:
+        listed = subprocess.run(["locale", "-a"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                timeout=30).stdout.decode(errors="replace").split()
+    except OSError as e:
+        raise HarnessError("cannot list this machine's locales (locale -a): %s" % e.strerror)
+    if _locale_key(name) not in {_locale_key(n) for n in listed}:
+        raise HarnessError(
+            "the locale %s is not generated on this machine (`locale -a` does not list it); "
+            "generate it: on Debian, uncomment it in /etc/locale.gen and run locale-gen "
+            "(scripts/lib.sh's ensure_locales does this)" % name)
+
+
+def default_prefix(arch, locale=DEFAULT_LOCALE):
+    """$TOVMIR_WINEPREFIX or build/wine-ARCH, with the locale's name after a dash for any
+    locale but the default: each locale has a prefix of its own."""
+    prefix = os.environ.get("TOVMIR_WINEPREFIX") or os.path.join(ROOT, "build", "wine-" + arch)
+    if _locale_key(locale) != _locale_key(DEFAULT_LOCALE):
+        prefix += "-" + locale
+    return prefix
 
 
 def _reg_string(text):
@@ -160,7 +191,7 @@ class WineSession:
     """
 
     def __init__(self, ports=(), prefix=None, desktop=None, use_display=False, devices=None,
-                 arch="win32", dpi=96):
+                 arch="win32", dpi=96, locale=DEFAULT_LOCALE):
         # devices: COMn -> an existing device (a simulator's pty) to map instead of a pair
         self.devices = {k.upper(): v for k, v in (devices or {}).items()}
         self.ports = [p.upper() for p in ports] + list(self.devices)
@@ -172,7 +203,9 @@ class WineSession:
             raise HarnessError("no Wine for %r" % arch)
         self.arch = arch
         self.loader = loader(arch)
-        self.prefix = os.path.abspath(prefix or default_prefix(arch))
+        check_locale(locale)
+        self.locale = locale
+        self.prefix = os.path.abspath(prefix or default_prefix(arch, locale))
         self.desktop = desktop
         if not 48 <= dpi <= 480:
             raise HarnessError("a display's dots per inch go from 48 to 480, not %r" % dpi)
@@ -180,6 +213,7 @@ class WineSession:
         self.use_display = use_display
         self.display = None
         self.env = None
+        self.ansi = "ascii"    # Wine's ANSI code page as a Python codec, once asked
         self.host_ports = {}   # COMn -> device Wine found on this machine by itself
         self._tmp = None
         self._lock = None
@@ -261,8 +295,9 @@ class WineSession:
         self._procs.append(p)
         return p
 
-    def run(self, argv, timeout=None, encoding=ANSI, **popen_args):
-        """Run a Windows program to completion; return a CompletedProcess, stdout as text."""
+    def run(self, argv, timeout=None, encoding=None, **popen_args):
+        """Run a Windows program to completion; return a CompletedProcess, stdout as text
+        (in the ANSI code page unless another encoding is given)."""
         # A file, not a pipe: Wine's background processes may inherit the handle and
         # keep a pipe open long after the program has gone.
         with tempfile.TemporaryFile() as out:
@@ -274,8 +309,8 @@ class WineSession:
                 p.wait()
                 raise
             out.seek(0)
-            return subprocess.CompletedProcess(p.args, p.returncode,
-                                               out.read().decode(encoding, "replace"))
+            return subprocess.CompletedProcess(
+                p.args, p.returncode, out.read().decode(encoding or self.ansi, "replace"))
 
     def screenshot(self, path):
         subprocess.run(["import", "-window", "root", path], env=self.env, check=True,
@@ -333,14 +368,16 @@ class WineSession:
             "WINEARCH": self.arch,
             "WINELOADER": self.loader,
             "WINESERVER": WINESERVER,
-            "LC_ALL": "ja_JP.UTF-8",
-            "LANG": "ja_JP.UTF-8",
+            "LC_ALL": self.locale,
+            "LANG": self.locale,
             "WINEDEBUG": os.environ.get("TOVMIR_WINEDEBUG", "-all"),
             # No Mono/Gecko install prompts (nothing could be downloaded), no menu entries.
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "DISPLAY": self.display,
             "TOVMIR_DISPLAY": self.display,
         })
+        # LANGUAGE would still choose the language of Wine's own texts.
+        env.pop("LANGUAGE", None)
         for p in self.ports:
             env["TOVMIR_NEAR_" + p] = self.near(p)
             if p not in self.devices:
@@ -359,18 +396,23 @@ class WineSession:
                     made = f.read().split()
             except OSError:
                 made = []
-            if made == [PREFIX_SETUP, self.arch]:
+            if made[:2] == [PREFIX_SETUP, self.arch] and len(made) == 3 and \
+                    _locale_key(made[2]) == _locale_key(self.locale):
                 return
             if made[1:] and made[1] != self.arch:
                 raise HarnessError("%s is a %s prefix; a %s program needs a prefix of its own"
                                    % (self.prefix, made[1], self.arch))
+            if made[2:] and _locale_key(made[2]) != _locale_key(self.locale):
+                raise HarnessError("%s was made under the locale %s; a run under %s needs a "
+                                   "prefix of its own" % (self.prefix, made[2], self.locale))
             looks_like_prefix = any(os.path.exists(os.path.join(self.prefix, name))
                                     for name in ("system.reg", "drive_c", "dosdevices"))
             if os.listdir(self.prefix) and not looks_like_prefix:
                 raise HarnessError("%s exists and is not a Wine prefix; not touching it"
                                    % self.prefix)
             shutil.rmtree(self.prefix)
-        note("creating Wine prefix %s (takes about 10 s, once)" % self.prefix)
+        note("creating Wine prefix %s under %s (takes about 10 s, once)"
+             % (self.prefix, self.locale))
         self._server_touched = True
         self._wine([self.loader, "wineboot", "-i"], timeout=300)
         fonts = os.path.join(self.prefix, "drive_c", "windows", "Fonts")
@@ -380,15 +422,17 @@ class WineSession:
         lines += ["%s=%s" % (_reg_string(k), _reg_string(v)) for k, v in FONT_REPLACEMENTS.items()]
         lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\WineDbg]", '"ShowCrashDialog"=dword:00000000']
         self._import_reg(lines)
-        shown = self._wine([self.loader, "reg", "query", r"HKCU\Software\Wine\Fonts\Replacements"])
+        # Read back as regedit writes it, in UTF-16: reg query's output would be in the
+        # locale's code page, which may not hold the names.
+        shown = self._export_reg(r"HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements")
         for name in FONT_REPLACEMENTS:
-            if name not in shown:
+            if _reg_string(name) not in shown:
                 raise HarnessError("font replacement %r did not arrive in the registry" % name)
         # The registry reaches the disk when the server stops; only then is the prefix done.
         self._server("-k")
         self._server("-w")
         with open(stamp, "w") as f:
-            f.write("%s %s\n" % (PREFIX_SETUP, self.arch))
+            f.write("%s %s %s\n" % (PREFIX_SETUP, self.arch, self.locale))
 
     def _start_link(self, port):
         far, near = self.far(port), self.near(port)
@@ -437,7 +481,17 @@ class WineSession:
             if re.fullmatch(r"com[0-9]+", name):
                 os.unlink(os.path.join(devices, name))
         self._server("-p")      # stays up for the session, so each program starts quickly
-        self._wine([self.loader, "reg", "query", r"HKLM\Software\Wine\Ports"])
+        # Any program makes Wine map the ports; this one also tells the code page.
+        acp = re.search(r"\bACP\s+REG_SZ\s+([0-9]+)", self._wine(
+            [self.loader, "reg", "query", r"HKLM\System\CurrentControlSet\Control\Nls\CodePage",
+             "/v", "ACP"]))
+        if not acp:
+            raise HarnessError("Wine did not tell its ANSI code page")
+        try:
+            self.ansi = codecs.lookup("cp" + acp.group(1)).name
+        except LookupError:
+            raise HarnessError("Wine's ANSI code page %s under %s is one Python cannot decode"
+                               % (acp.group(1), self.locale))
         for p in self.ports:
             link = os.path.join(devices, p.lower())
             wait_for(lambda: os.path.islink(link) and os.readlink(link) == self.near(p),
@@ -457,6 +511,12 @@ class WineSession:
             f.write(text)
         self._wine([self.loader, "regedit", "/S", win_path(path)])
 
+    def _export_reg(self, key):
+        path = os.path.join(self._tmp, "export.reg")
+        self._wine([self.loader, "regedit", "/E", win_path(path), key])
+        with open(path, encoding="utf-16") as f:
+            return f.read()
+
     def _wine(self, argv, timeout=120):
         # Files, not pipes, for the same reason as in run().
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -471,9 +531,9 @@ class WineSession:
             out.seek(0)
             err.seek(0)
             if p.returncode != 0:
-                raise HarnessError("%s failed (%d): %s" % (" ".join(argv), p.returncode,
-                                                           err.read().decode(ANSI, "replace").strip()))
-            return out.read().decode(ANSI, "replace")
+                raise HarnessError("%s failed (%d): %s" % (
+                    " ".join(argv), p.returncode, err.read().decode(self.ansi, "replace").strip()))
+            return out.read().decode(self.ansi, "replace")
 
     def _server(self, flag):
         # -k and -w fail harmlessly when no server runs. No pipes: the server started
@@ -496,7 +556,10 @@ def main(argv=None):
     ap = argparse.ArgumentParser(
         description="Run a Windows program under Wine with ptys as serial ports.")
     ap.add_argument("--prefix", help="Wine prefix (default $TOVMIR_WINEPREFIX, else "
-                    "build/wine-win32 or build/wine-win64 by the program)")
+                    "build/wine-win32 or build/wine-win64 by the program; for a locale "
+                    "other than %s, its name after a dash)" % DEFAULT_LOCALE)
+    ap.add_argument("--locale", default=DEFAULT_LOCALE,
+                    help="the locale Wine runs under (default %(default)s)")
     ap.add_argument("--ports", default="", help="comma-separated COM ports, e.g. COM1,COM12")
     ap.add_argument("--desktop", metavar="WxH", help="run inside a Wine virtual desktop")
     ap.add_argument("--dpi", type=int, default=96,
@@ -537,7 +600,8 @@ def main(argv=None):
     try:
         arch = program_arch(command[0])
         with WineSession(ports=ports, prefix=a.prefix, desktop=a.desktop, dpi=a.dpi,
-                         use_display=a.use_display, devices=devices, arch=arch) as s:
+                         use_display=a.use_display, devices=devices, arch=arch,
+                         locale=a.locale) as s:
             p = s.start(command)
             try:
                 return p.wait(timeout=a.timeout or None)
