@@ -34,7 +34,7 @@ const char kHelp[] =
     "unplugged is opened again when it comes back.\n"
     "\n"
     "-h, --help     this help\n"
-    "    --version  the version\n";
+    "-V, --version  the version\n";
 
 struct App {
   std::string port, device;
@@ -86,7 +86,7 @@ void Activate(GtkApplication* gtk_app, gpointer p) {
   auto* app = static_cast<App*>(p);
   if (app->meter) return;
   FindOwnIcons();
-  gtk_window_set_default_icon_name("tovmir");
+  gtk_window_set_default_icon_name(TOVMIR_APP_ID);
   app->meter = std::make_unique<tovmir::MeterWindow>(gtk_app, app->port, app->device);
   PutPortBackIfDisplayLost(app);
 }
@@ -108,12 +108,12 @@ int UsageError(const std::string& what) {
 
 int main(int argc, char** argv) {
   static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
-                                    {"version", no_argument, nullptr, 'v'},
+                                    {"version", no_argument, nullptr, 'V'},
                                     {nullptr, 0, nullptr, 0}};
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, "hV", kOptions, nullptr)) != -1;) {
     if (c == 'h') return Printed(kHelp);
-    if (c == 'v') return Printed(std::string("tovmir ") + TOVMIR_VERSION + "\n");
+    if (c == 'V') return Printed(std::string("tovmir ") + TOVMIR_VERSION + "\n");
     return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
   }
   if (argc - optind > 1) return UsageError(std::string("unexpected argument '") + argv[optind + 1] + "'");
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     std::cerr << "tovmir: cannot set up signal handling: " << std::strerror(errno) << '\n';
     return 1;
   }
-  GtkApplication* gtk_app = gtk_application_new("tovmir.Meter", G_APPLICATION_NON_UNIQUE);
+  GtkApplication* gtk_app = gtk_application_new(TOVMIR_APP_ID, G_APPLICATION_NON_UNIQUE);
   g_signal_connect(gtk_app, "activate", G_CALLBACK(Activate), &app);
   g_unix_fd_add(stop_fd, G_IO_IN, OnStopSignal, gtk_app);
   char* no_args[] = {argv[0], nullptr};  // the port is ours, not GApplication's

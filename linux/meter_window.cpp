@@ -20,7 +20,7 @@ void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
   gtk_show_about_dialog(GTK_WINDOW(window), "program-name", "tovmir", "version", TOVMIR_VERSION,
                         "comments", "Reception meter of a mobile handset on a serial port",
                         "copyright", "Copyright (C) 2026 the tovmir project", "license-type",
-                        GTK_LICENSE_MIT_X11, "logo-icon-name", "tovmir", "authors", kAuthors,
+                        GTK_LICENSE_MIT_X11, "logo-icon-name", TOVMIR_APP_ID, "authors", kAuthors,
                         nullptr);
 }
 
@@ -40,7 +40,7 @@ MeterWindow::~MeterWindow() { Stop(); }
 void MeterWindow::Build(GtkApplication* app) {
   window_ = gtk_application_window_new(app);
   gtk_window_set_title(GTK_WINDOW(window_), "\u30a2\u30f3\u30c6\u30ca");  // アンテナ
-  gtk_window_set_icon_name(GTK_WINDOW(window_), "tovmir");
+  gtk_window_set_icon_name(GTK_WINDOW(window_), TOVMIR_APP_ID);
 
   GtkWidget* header = gtk_header_bar_new();
   GMenu* menu = g_menu_new();
@@ -112,16 +112,20 @@ void MeterWindow::LinkOpenFailed(const std::string&, const std::string&, const O
 }
 
 bool MeterWindow::TryOpen() {
-  for (const std::string& name : names_)
+  std::string hint;  // what the user can do about it, where the system's reason is not enough
+  for (const std::string& name : names_) {
     if (OpenSerialLink(link_, name.c_str(), *this)) {
       Opened(name);
       return true;
     }
+    if (hint.empty()) hint = PortAccessHint(name, link_.m_error);
+  }
+  if (!hint.empty()) hint = "\n" + hint;
   if (lost_)
-    Say(device_ + ": the port was lost; waiting for it to come back (" + open_error_ + ")");
+    Say(device_ + ": the port was lost; waiting for it to come back (" + open_error_ + ")" + hint);
   else
     Say(Utf8FromCp932(std::string(port_) + kTextCannotOpen) + "\n" + device_ + ": " +
-        open_error_ + " (trying again every second)");
+        open_error_ + " (trying again every second)" + hint);
   return false;
 }
 

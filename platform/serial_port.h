@@ -34,6 +34,12 @@ struct OsError {
 std::string PortDevice(const std::string& name);
 
 PortHandle OpenPort(const char* name, OsError* why);
+
+// What a user who was refused a port (`why`, from OpenPort) can do about it, read from the
+// device itself: on POSIX, which group owns it and how to join it ("sudo usermod -aG
+// dialout $USER, then log in again"). Empty when there is nothing to say: another error,
+// a device nobody may join, or Windows.
+std::string PortAccessHint(const std::string& device, const OsError& why);
 bool PortReadSettings(PortHandle port, OsError* why);
 void PortStageProtocolSettings(PortHandle port);
 bool PortWriteSettings(PortHandle port, OsError* why);

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}"
+ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}"
 ensure_locales "${WINE_LOCALES[@]}"
 
 jobs=$(nproc)
@@ -46,6 +46,12 @@ done
 say "packaging"
 scripts/package.sh
 python3 tests/package/test_package.py
+# Installed with apt-get into a scratch Debian root, used, and purged again.
+if [ "$(id -u)" -eq 0 ]; then
+  scripts/test-install.sh
+else
+  not_run+=("the packages in a scratch Debian root: not tried (it takes root)")
+fi
 
 # The README's main command, headless and on a display of its own.
 say "testing the demo"

@@ -1,5 +1,6 @@
 // tovmir-tool monitor on a pty, as a user runs it.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
@@ -110,13 +111,14 @@ TEST(MonitorTool, JsonLinesWithTheTimeAndMonitorsOwnClock) {
 
 // The command line of a monitor run as a user other than root: as "nobody" when the test
 // runs as root, from a copy of the tool that user may run.
-std::vector<std::string> AsAnotherUser(const std::vector<std::string>& args, Pty& pty) {
+std::vector<std::string> AsAnotherUser(const std::vector<std::string>& args, Pty& pty,
+                                       bool give_port = true) {
   if (geteuid() != 0) return args;
   const std::string tool = TempFile("tool-for-nobody", "");
   std::ifstream in(TOVMIR_TOOL, std::ios::binary);
   std::ofstream(tool, std::ios::binary) << in.rdbuf();
   EXPECT_EQ(chmod(tool.c_str(), 0755), 0);
-  pty.GiveTo(65534);
+  if (give_port) pty.GiveTo(65534);
   std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                    "--clear-groups", tool};
   argv.insert(argv.end(), args.begin() + 1, args.end());
@@ -216,6 +218,26 @@ TEST(MonitorTool, APortThatCannotBeOpened) {
     EXPECT_EQ(com.status, 1);
     EXPECT_EQ(com.err.rfind(name + "が開けません\n/dev/ttyS98: ", 0), 0u) << com.err;
   }
+}
+
+// A user not in the group that owns the device is told which group that is and how to join
+// it, read from the device, not assumed.
+TEST(MonitorTool, APortOfAGroupTheUserIsNotInSaysWhatToDo) {
+  const group* owner = getgrnam("dialout");
+  if (geteuid() != 0 || !owner) {
+    std::cout << "[ NOTE     ] not tried: it takes root to give a port to the group dialout "
+                 "and open it as another user\n";
+    return;
+  }
+  Pty pty;
+  ASSERT_EQ(chown(pty.name().c_str(), 0, owner->gr_gid), 0);
+  ASSERT_EQ(chmod(pty.name().c_str(), 0660), 0);
+  const ProcessResult r = RunProcess(AsAnotherUser({TOVMIR_TOOL, "monitor", pty.name()}, pty, false));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(pty.name() + ": Permission denied\n" + pty.name() +
+                       " belongs to the group dialout, which you are not in. To join it: sudo "
+                       "usermod -aG dialout $USER, then log out and in again."),
+            std::string::npos) << r.err;
 }
 
 TEST(MonitorTool, APortInUseCannotBeOpenedTwice) {

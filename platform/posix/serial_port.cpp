@@ -3,14 +3,20 @@
 #include "platform/serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
 #include "platform/line_policy.h"
 #include "platform/posix/os_error.h"
@@ -67,6 +73,31 @@ PortHandle OpenPort(const char* name, OsError* why) {
   // Last, so that no failure path has to give it up again: ClosePort does.
   if (ioctl(p->fd, TIOCEXCL) != 0) return OpenFailed(p, why, errno);
   return p;
+}
+
+std::string PortAccessHint(const std::string& device, const OsError& why) {
+  struct stat st;
+  if ((why.code != EACCES && why.code != EPERM) || stat(device.c_str(), &st) != 0 ||
+      !(st.st_mode & S_IRGRP) || st.st_gid == 0)
+    return {};
+  std::vector<char> buf(16384);
+  group gr, *found = nullptr;
+  if (getgrgid_r(st.st_gid, &gr, buf.data(), buf.size(), &found) != 0 || !found) return {};
+  const std::string name = gr.gr_name;
+  std::vector<gid_t> mine(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
+  mine.resize(static_cast<size_t>(std::max(getgroups(static_cast<int>(mine.size()), mine.data()), 0)));
+  if (getegid() == st.st_gid || std::find(mine.begin(), mine.end(), st.st_gid) != mine.end())
+    return {};  // refused for another reason than the group
+  // Joined since this session began: the membership only counts from the next login.
+  std::vector<char> pw_buf(16384);
+  passwd pw, *me = nullptr;
+  if (getpwuid_r(geteuid(), &pw, pw_buf.data(), pw_buf.size(), &me) == 0 && me)
+    for (char** member = gr.gr_mem; *member; ++member)
+      if (std::strcmp(*member, me->pw_name) == 0)
+        return device + " belongs to the group " + name + ", which you have joined since you " +
+               "logged in: log out and in again.";
+  return device + " belongs to the group " + name + ", which you are not in. To join it: " +
+         "sudo usermod -aG " + name + " $USER, then log out and in again.";
 }
 
 bool PortReadSettings(PortHandle p, OsError* why) {

@@ -47,6 +47,9 @@ void Release(SerialPort* p) {
 
 std::string PortDevice(const std::string& name) { return name; }
 
+// Windows grants a port to whoever opens it first; there is no group to join.
+std::string PortAccessHint(const std::string&, const OsError&) { return {}; }
+
 PortHandle OpenPort(const char* name, OsError* why) {
   auto* p = new SerialPort;
   // Share mode 0: nobody else may have the port while the meter listens.

@@ -13,10 +13,12 @@ the tests wait for those lines, then look at the screen.
 import argparse
 import ctypes
 import fcntl
+import grp
 import os
 import pty
 import queue
 import re
+import shutil
 import signal
 import struct
 import subprocess
@@ -222,12 +224,19 @@ class Look:
 # ---- the program
 
 class Meter:
-    def __init__(self, test, port, display=None):
+    def __init__(self, test, port, display=None, as_user=None):
         display = display or DISPLAY
         env = dict(os.environ, DISPLAY=display, GSK_RENDERER="cairo", GTK_A11Y="none",
                    NO_AT_BRIDGE="1", LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        self.proc = subprocess.Popen([OPTS.tovmir, port], env=env, stderr=subprocess.PIPE,
-                                     text=True)
+        argv = [OPTS.tovmir, port]
+        if as_user is not None:  # a copy of the program that user may run, run as that user
+            copy = os.path.join(test.tmp.name, "tovmir")
+            shutil.copy(OPTS.tovmir, copy)
+            os.chmod(test.tmp.name, 0o755)
+            argv = ["setpriv", "--reuid=%d" % as_user, "--regid=%d" % as_user, "--clear-groups",
+                    copy, port]
+            env["HOME"] = test.tmp.name
+        self.proc = subprocess.Popen(argv, env=env, stderr=subprocess.PIPE, text=True)
         self.said = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
         test.addCleanup(self.kill)
@@ -353,6 +362,23 @@ class Window(unittest.TestCase):
         handset.send(START)
         m.wait_look(lambda k: k.level() == 9 and not k.message_shown()
                     and k.status_is("網番号:1234", self.tmp.name), what="the meter")
+        handset.unplug()
+
+    def test_a_port_of_a_group_the_user_is_not_in(self):
+        """Which group owns the device and how to join it, under the meter, read from the
+        device itself."""
+        if os.geteuid() != 0:
+            print("NOTE: not tried: it takes root to give a port to a group and open it as "
+                  "another user", file=sys.stderr)
+            return
+        handset = Handset(self.port)
+        os.chown(os.ttyname(handset.slave), 0, grp.getgrnam("dialout").gr_gid)
+        os.chmod(os.ttyname(handset.slave), 0o660)
+        m = Meter(self, self.port, as_user=65534)
+        said = m.wait_said("Permission denied")
+        self.assertIn("belongs to the group dialout, which you are not in. To join it: "
+                      "sudo usermod -aG dialout $USER, then log out and in again.", said)
+        self.assertTrue(m.wait_look(lambda k: k.message_shown(), what="the message").message_shown())
         handset.unplug()
 
     def test_unplugged_and_back(self):

@@ -3,11 +3,14 @@
 
     test_package.py [DIST]      (default dist/)
 
-The Debian package is unpacked into a scratch root (dpkg -x), its tovmir-tool run and its
-manual page read from there; each zip is unpacked and its program checked as a file
-(machine type, imports, resources, manifest, version block); SHA256SUMS must hold.
+Both Debian packages are unpacked into a scratch root (dpkg -x), their programs run and
+their manual pages read from there, and checked as Debian and the desktop check them
+(lintian, desktop-file-validate, appstreamcli); each zip is unpacked and its program
+checked as a file (machine type, imports, resources, manifest, version block);
+SHA256SUMS must hold.
 """
 
+import gzip
 import os
 import re
 import subprocess
@@ -15,6 +18,7 @@ import sys
 import tempfile
 import unittest
 import zipfile
+from xml.etree import ElementTree
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CHECK_EXE = os.path.join(ROOT, "tests", "win32", "check_exe.py")
@@ -27,54 +31,120 @@ def project_version():
 
 
 VERSION = project_version()
-DEB = "tovmir-tool_%s_amd64.deb" % VERSION
+DEBS = {"tovmir": "tovmir_%s_amd64.deb" % VERSION,
+        "tovmir-tool": "tovmir-tool_%s_amd64.deb" % VERSION}
 ZIPS = {"win32": "tovmir-%s-win32.zip" % VERSION, "win64": "tovmir-%s-win64.zip" % VERSION}
 
 
 def run(argv, **kw):
-    return subprocess.run(argv, capture_output=True, text=True, timeout=120, **kw)
+    return subprocess.run(argv, capture_output=True, text=True, timeout=300, **kw)
 
 
 class Dist(unittest.TestCase):
-    def test_the_four_artefacts_and_their_sums(self):
-        self.assertEqual(sorted(os.listdir(DIST)), sorted([DEB, "SHA256SUMS"] + list(ZIPS.values())))
+    def test_the_artefacts_and_their_sums(self):
+        self.assertEqual(sorted(os.listdir(DIST)),
+                         sorted(list(DEBS.values()) + ["SHA256SUMS"] + list(ZIPS.values())))
         r = run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=DIST)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
 
 
-class DebianPackage(unittest.TestCase):
-    def setUp(self):
-        self.deb = os.path.join(DIST, DEB)
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-        r = run(["dpkg-deb", "-x", self.deb, self.tmp.name])
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.usr = os.path.join(self.tmp.name, "usr")
+class DebianPackages(unittest.TestCase):
+    """Both packages unpacked into one scratch root (dpkg -x), as if installed there."""
 
-    def field(self, name):
-        return run(["dpkg-deb", "-f", self.deb, name]).stdout.strip()
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        for deb in DEBS.values():
+            r = run(["dpkg-deb", "-x", os.path.join(DIST, deb), cls.tmp.name])
+            assert r.returncode == 0, r.stderr
+        cls.usr = os.path.join(cls.tmp.name, "usr")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def field(self, package, name):
+        return run(["dpkg-deb", "-f", os.path.join(DIST, DEBS[package]), name]).stdout.strip()
 
     def test_control_fields_and_dependencies_from_the_linked_libraries(self):
-        self.assertEqual(self.field("Package"), "tovmir-tool")
-        self.assertEqual(self.field("Version"), VERSION)
-        self.assertEqual(self.field("Architecture"), "amd64")
-        depends = self.field("Depends")
-        for lib in ("libc6", "libcairo2", "libpango-1.0-0", "libpangocairo-1.0-0"):
-            self.assertRegex(depends, r"(^|, )%s( |,|$)" % re.escape(lib))
+        libs = {"tovmir-tool": ("libc6", "libcairo2", "libpango-1.0-0", "libpangocairo-1.0-0"),
+                # The status line is drawn in IPA P Gothic: without it, empty boxes.
+                "tovmir": ("libc6", "libgtk-4-1", "libcairo2", "fonts-ipafont-gothic")}
+        for package in DEBS:
+            with self.subTest(package):
+                self.assertEqual(self.field(package, "Package"), package)
+                self.assertEqual(self.field(package, "Version"), VERSION)
+                self.assertEqual(self.field(package, "Architecture"), "amd64")
+                self.assertRegex(self.field(package, "Maintainer"), r"^[^<>]+ <[^@<>]+@[^@<>]+>$")
+                depends = self.field(package, "Depends")
+                for lib in libs[package]:
+                    self.assertRegex(depends, r"(^|, )%s( |,|$)" % re.escape(lib))
 
-    def test_the_program_and_its_manual_page_from_the_scratch_root(self):
-        r = run([os.path.join(self.usr, "bin", "tovmir-tool"), "--version"])
-        self.assertEqual((r.returncode, r.stdout), (0, "tovmir-tool %s\n" % VERSION))
-        env = dict(os.environ, LC_ALL="C.UTF-8", MANWIDTH="80",
-                   MANPATH=os.path.join(self.usr, "share", "man"))
-        page = run(["man", "--warnings", "-E", "UTF-8", "tovmir-tool"], env=env)
-        self.assertEqual(page.returncode, 0, page.stderr)
-        self.assertEqual(page.stderr, "")
-        self.assertIn("tovmir-tool - the command-line companion", page.stdout)
-        self.assertIn("tovmir %s" % VERSION, page.stdout)
-        for path in ("share/bash-completion/completions/tovmir-tool",
-                     "share/doc/tovmir-tool/README.md", "share/doc/tovmir-tool/LICENSE"):
-            self.assertTrue(os.path.isfile(os.path.join(self.usr, path)), path)
+    def test_lintian_says_no_error_and_no_warning(self):
+        r = run(["lintian", "--info", "--pedantic", "--tag-display-limit", "0"]
+                + [os.path.join(DIST, deb) for deb in DEBS.values()])
+        tags = [line for line in r.stdout.splitlines() if re.match(r"^[EWIPX]: ", line)]
+        if tags:
+            print("lintian says:\n  " + "\n  ".join(tags), file=sys.stderr)
+        self.assertEqual([t for t in tags if t[0] in "EW"], [], r.stderr)
+
+    def test_the_programs_and_their_manual_pages_from_the_scratch_root(self):
+        for program in ("tovmir", "tovmir-tool"):
+            with self.subTest(program):
+                r = run([os.path.join(self.usr, "bin", program), "--version"])
+                self.assertEqual((r.returncode, r.stdout), (0, "%s %s\n" % (program, VERSION)))
+                env = dict(os.environ, LC_ALL="C.UTF-8", MANWIDTH="80",
+                           MANPATH=os.path.join(self.usr, "share", "man"))
+                page = run(["man", "--warnings", "-E", "UTF-8", program], env=env)
+                self.assertEqual((page.returncode, page.stderr), (0, ""))
+                self.assertIn("%s - " % program, page.stdout)
+                self.assertIn("tovmir %s" % VERSION, page.stdout)
+                self.assertTrue(os.path.isfile(os.path.join(
+                    self.usr, "share", "bash-completion", "completions", program)))
+
+    def test_copyright_and_changelog_as_debian_reads_them(self):
+        for package in DEBS:
+            with self.subTest(package):
+                doc = os.path.join(self.usr, "share", "doc", package)
+                with open(os.path.join(doc, "copyright")) as f:
+                    copyright = f.read()
+                self.assertTrue(copyright.startswith("Format: https://www.debian.org/doc/"
+                                                     "packaging-manuals/copyright-format/1.0/"))
+                self.assertIn("License: Expat\n Permission is hereby granted", copyright)
+                with gzip.open(os.path.join(doc, "changelog.gz"), "rt") as f:
+                    self.assertTrue(f.readline().startswith("tovmir (%s) " % VERSION))
+
+    def test_one_application_id_for_the_desktop_the_icons_and_the_software_centres(self):
+        share = os.path.join(self.usr, "share")
+        entries = os.listdir(os.path.join(share, "applications"))
+        self.assertEqual(len(entries), 1, entries)
+        app_id = entries[0][:-len(".desktop")]
+        self.assertRegex(app_id, r"^[a-z]+(\.[a-z]+){2,}$", "reverse DNS, lower case")
+        desktop = os.path.join(share, "applications", entries[0])
+        with open(desktop) as f:
+            self.assertIn("\nIcon=%s\n" % app_id, f.read())
+        metainfo = os.path.join(share, "metainfo", app_id + ".metainfo.xml")
+        root = ElementTree.parse(metainfo).getroot()
+        self.assertEqual(root.findtext("id"), app_id)
+        self.assertEqual(root.findtext("launchable"), app_id + ".desktop")
+        self.assertEqual(root.find("releases/release").get("version"), VERSION)
+        with open(os.path.join(self.usr, "bin", "tovmir"), "rb") as f:
+            self.assertIn(b"\0" + app_id.encode() + b"\0", f.read(), "the GApplication id")
+        for check in (["desktop-file-validate", desktop],
+                      ["appstreamcli", "validate", "--pedantic", "--no-net", metainfo]):
+            r = run(check)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assertNotRegex(r.stdout, r"^[EWIP]: ", r.stdout)
+        for size in (16, 24, 32, 48, 64, 128, 256):
+            png = os.path.join(share, "icons", "hicolor", "%dx%d" % (size, size), "apps",
+                               app_id + ".png")
+            with self.subTest(size=size):
+                # A transparent ground (the bottom left corner), an opaque antenna (its mast).
+                corner = "0,%d" % (size - 1)
+                mast = "%d,%d" % (size * 32 // 100, size * 3 // 4)
+                r = run(["convert", png, "-format",
+                         "%w %[pixel:p{" + corner + "}] %[pixel:p{" + mast + "}]", "info:"])
+                self.assertEqual(r.stdout, "%d srgba(0,0,0,0) srgba(0,0,0,1)" % size, r.stderr)
 
 
 class WindowsZips(unittest.TestCase):

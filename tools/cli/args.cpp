@@ -11,7 +11,7 @@ namespace tovmir {
 namespace {
 
 constexpr int kHelp = 'h';
-constexpr int kVersion = 1;
+constexpr int kVersion = 'V';
 constexpr int kFirstOption = 256;  // getopt_long's value for options[i] is kFirstOption + i
 
 }  // namespace
@@ -28,19 +28,31 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
                         std::span<const char* const> operands, size_t required) {
   std::vector<option> longs = {{"help", no_argument, nullptr, kHelp},
                                {"version", no_argument, nullptr, kVersion}};
-  for (size_t i = 0; i < options.size(); ++i)
-    longs.push_back({options[i].name, options[i].value_name ? required_argument : no_argument,
-                     nullptr, kFirstOption + static_cast<int>(i)});
+  std::string shorts = ":hV";
+  for (size_t i = 0; i < options.size(); ++i) {
+    const int has_value = options[i].value_name ? required_argument : no_argument;
+    // An option with a letter is answered with that letter, in either form.
+    const int value = options[i].short_name ? options[i].short_name : kFirstOption + static_cast<int>(i);
+    longs.push_back({options[i].name, has_value, nullptr, value});
+    if (options[i].short_name) shorts += std::string(1, options[i].short_name) + (has_value ? ":" : "");
+  }
   longs.push_back({nullptr, 0, nullptr, 0});
+  auto index_of = [&](int value) {
+    for (size_t i = 0; i < options.size(); ++i)
+      if ((options[i].short_name && value == options[i].short_name) ||
+          value == kFirstOption + static_cast<int>(i))
+        return i;
+    return options.size();
+  };
   auto name_of = [&](int value) {
-    return value >= kFirstOption ? std::string(options[value - kFirstOption].name)
-                                 : std::string(value == kVersion ? "version" : "help");
+    if (value == kVersion || value == kHelp) return std::string(value == kVersion ? "version" : "help");
+    return std::string(options[index_of(value)].name);
   };
 
   optind = 0;  // a fresh scan, whoever scanned before
   opterr = 0;  // the messages are ours
   for (;;) {
-    const int c = getopt_long(argc, argv, ":h", longs.data(), nullptr);
+    const int c = getopt_long(argc, argv, shorts.c_str(), longs.data(), nullptr);
     if (c == -1) break;
     if (c == kHelp || c == kVersion) {
       // Asked for, so a failure to write it is an error like any other output's.
@@ -50,13 +62,16 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
     }
     if (c == ':') return UsageError("option '--" + name_of(optopt) + "' needs a value"), false;
     if (c == '?') {
-      if (optopt >= kFirstOption || optopt == kVersion || optopt == kHelp)
+      // A long option given a value it does not take comes back with its own value.
+      const bool known = optopt == kVersion || optopt == kHelp || index_of(optopt) < options.size();
+      const std::string arg = argv[optind - 1];
+      if (known && arg.rfind("--", 0) == 0)
         return UsageError("option '--" + name_of(optopt) + "' takes no value"), false;
-      std::string what = optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
+      std::string what = optopt ? std::string("-") + static_cast<char>(optopt) : arg;
       what = what.substr(0, what.find('='));
       return UsageError("unknown option '" + what + "'"), false;
     }
-    const Option& o = options[c - kFirstOption];
+    const Option& o = options[index_of(c)];
     if (o.value_name && !*optarg)
       return UsageError(std::string("option '--") + o.name + "' needs a value"), false;
     given_.emplace_back(o.name, o.value_name ? optarg : "");

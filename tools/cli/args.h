@@ -1,5 +1,5 @@
 // args.h: the command lines of tovmir-tool in the usual GNU form, parsed one way for every
-// command (getopt_long): -h/--help and --version everywhere, --opt=value or --opt value,
+// command (getopt_long): -h/--help and -V/--version everywhere, --opt=value or --opt value,
 // options and operands in any order, "--" ends the options. A usage error is one line that
 // names the problem, then "Try 'tovmir-tool CMD --help'.", and exit status 2.
 // Single-threaded.
@@ -15,6 +15,7 @@ namespace tovmir {
 struct Option {
   const char* name;        // the long name, without "--"
   const char* value_name;  // what its value is ("FILE"), or nullptr for a flag
+  char short_name = 0;     // its one-letter form ('j' for -j), if it has one
 };
 
 class CommandLine {

@@ -27,7 +27,7 @@ const char kFigureHelp[] =
     "\n"
     "--status TEXT  the status line (UTF-8); by default that of a freshly opened window\n"
     "--png FILE     also write the client area, W x (H + 20) pixels, as the window shows it\n"
-    "-h, --help     this help; --version the version\n"
+    "-h, --help     this help; -V, --version the version\n"
     "\n"
     "Exit status: 0 done; 2 bad arguments or the PNG could not be written.\n";
 

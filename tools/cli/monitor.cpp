@@ -36,7 +36,7 @@ namespace tovmir {
 namespace {
 
 const char kMonitorHelp[] =
-    "usage: tovmir-tool monitor [--bars | --json] [PORT]\n"
+    "usage: tovmir-tool monitor [--bars | -j|--json] [PORT]\n"
     "\n"
     "Listens to a handset on the serial port PORT (default /dev/ttyS0; COMn means\n"
     "/dev/ttyS(n-1)) at 600 baud 8N1, runs the meter's logic with its 500 ms watchdog and\n"
@@ -47,7 +47,7 @@ const char kMonitorHelp[] =
     "change and sized to the terminal: the antenna, the 15 bars and the status line (plain\n"
     "ASCII when the locale is not UTF-8).\n"
     "\n"
-    "--json prints the same lines as JSON Lines, for scripts and for 'tovmir-tool plot':\n"
+    "-j, --json prints the same lines as JSON Lines, for scripts and 'tovmir-tool plot':\n"
     "  {\"time\":\"2026-12-09T10:15:30.125+01:00\",\"elapsed\":12.345,\"event\":\"byte\",\n"
     "   \"byte\":\"C7\",\"level\":7,\"antenna\":\"filled\",\"net\":\"1234\",\"receiving\":true,\n"
     "   \"start\":true,\"status\":\"...\",\"redraws\":1}\n"
@@ -55,7 +55,7 @@ const char kMonitorHelp[] =
     "clock that nobody sets (so durations hold when the computer's clock is set); event\n"
     "init, byte or tick; net null when not known.\n"
     "\n"
-    "-h, --help shows this, --version the version.\n"
+    "-h, --help shows this, -V, --version the version.\n"
     "\n"
     "Exit status: 0 ended by a signal; 1 the port could not be opened, set up or restored,\n"
     "failed while listening, or standard output could not be written; 2 bad arguments.\n";
@@ -267,6 +267,8 @@ class Monitor : public LinkOwner {
   void LinkOpenFailed(const std::string&, const std::string&, const OsError& why) override {
     std::cerr << Utf8FromCp932(port_ + kTextCannotOpen) << '\n'
               << device_ << ": " << why.text << '\n';
+    const std::string hint = PortAccessHint(device_, why);
+    if (!hint.empty()) std::cerr << hint << '\n';
   }
 
   void LinkEnded(const OsError& why) override {
@@ -318,7 +320,7 @@ class Monitor : public LinkOwner {
 }  // namespace
 
 int MonitorMain(int argc, char** argv) {
-  static const Option kOptions[] = {{"bars", nullptr}, {"json", nullptr}};
+  static const Option kOptions[] = {{"bars", nullptr}, {"json", nullptr, 'j'}};
   static const char* const kOperands[] = {"PORT"};
   CommandLine cl("monitor", kMonitorHelp);
   if (!cl.Parse(argc, argv, kOptions, kOperands, 0)) return cl.status();

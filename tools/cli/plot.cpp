@@ -25,7 +25,7 @@ const char kPlotHelp[] =
     "--png FILE   the picture to write (never the log itself); written whole or not at all\n"
     "--width W    its width in pixels, 200-8000 (default 800)\n"
     "--height H   its height in pixels, 120-4000 (default 300)\n"
-    "-h, --help   this help; --version the version\n"
+    "-h, --help   this help; -V, --version the version\n"
     "\n"
     "Exit status: 0 done; 1 LOG unreadable or FILE not writable; 2 bad arguments, FILE the\n"
     "same file as LOG, or a line of LOG that is not monitor --json output (its number and\n"

@@ -12,8 +12,8 @@ namespace tovmir {
 namespace {
 
 const char kReplayHelp[] =
-    "usage: tovmir-tool replay [--json] [FILE]\n"
-    "       tovmir-tool replay [--json] --raw FILE\n"
+    "usage: tovmir-tool replay [-j|--json] [FILE]\n"
+    "       tovmir-tool replay [-j|--json] --raw FILE\n"
     "\n"
     "Feeds handset bytes and watchdog ticks through the meter's receiver logic and prints\n"
     "the state: one line for the initial state, then one line per token.\n"
@@ -31,12 +31,12 @@ const char kReplayHelp[] =
     "mode=173: collecting network-number digits), redraws counts the repaints the token\n"
     "asked for and TEXT is the status line.\n"
     "\n"
-    "--json prints the same as JSON Lines, one object per line:\n"
+    "-j, --json prints the same as JSON Lines, one object per line:\n"
     "  {\"event\":\"byte\",\"byte\":\"C7\",\"level\":7,\"antenna\":\"filled\",\"net\":\"1234\",\n"
     "   \"receiving\":true,\"start\":true,\"status\":\"...\",\"redraws\":1}\n"
     "event is init, byte or tick; antenna filled or hollow; net null when not known.\n"
     "\n"
-    "-h, --help shows this, --version the version.\n"
+    "-h, --help shows this, -V, --version the version.\n"
     "\n"
     "Exit status: 0 done; 1 FILE missing or unreadable, or standard output not writable;\n"
     "2 bad token or bad arguments (the lines before it are printed).\n";
@@ -92,7 +92,7 @@ int ReplayScript(Input& in, bool json) {
 }  // namespace
 
 int ReplayMain(int argc, char** argv) {
-  static const Option kOptions[] = {{"raw", nullptr}, {"json", nullptr}};
+  static const Option kOptions[] = {{"raw", nullptr}, {"json", nullptr, 'j'}};
   static const char* const kOperands[] = {"FILE"};
   CommandLine cl("replay", kReplayHelp);
   if (!cl.Parse(argc, argv, kOptions, kOperands, 0)) return cl.status();

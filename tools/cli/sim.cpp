@@ -34,7 +34,7 @@ const char kSimHelp[] =
     "SCRIPT holds bytes in replay's format (two hexadecimal digits, '#' comments) and\n"
     "'wait SECONDS' for silence on the line; the simulator ends after it.\n"
     "\n"
-    "-h, --help shows this, --version the version.\n"
+    "-h, --help shows this, -V, --version the version.\n"
     "\n"
     "Ctrl-C or SIGTERM ends it at once. Exit status: 0 done or stopped; 1 the script could\n"
     "not be read, or the device could not be opened, written or restored; 2 bad arguments or\n"

@@ -25,7 +25,7 @@ const Command kCommands[] = {
 
 void PrintHelp() {
   std::cout << "usage: tovmir-tool COMMAND [OPTIONS] [ARGS]\n"
-               "       tovmir-tool --help | --version\n\n"
+               "       tovmir-tool -h|--help | -V|--version\n\n"
                "The command-line companion of the tovmir reception meter.\n\n";
   size_t width = 0;
   for (const Command& c : kCommands) width = std::max(width, std::strlen(c.name));
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     PrintHelp();
     return tovmir::FinishOutput("");
   }
-  if (first == "--version") {
+  if (first == "--version" || first == "-V") {
     std::cout << tovmir::VersionLine() << '\n';
     return tovmir::FinishOutput("");
   }

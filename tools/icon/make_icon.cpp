@@ -1,7 +1,7 @@
 // make_icon: writes the program's icon (res/tovmir.ico): the meter's own antenna beside
 // three bars of rising height, black on light grey, at 32 x 32 and 16 x 16 in 16 colours,
-// with no transparent pixels; or the same drawing at another size as a PNG picture (the
-// Linux meter's icon).
+// with no transparent pixels; or the same drawing at another size as a PNG picture on a
+// transparent ground (the Linux meter's icon).
 //   make_icon OUTPUT.ico
 //   make_icon --png SIZE OUTPUT.png
 #include <cairo.h>
@@ -114,17 +114,20 @@ std::vector<std::uint8_t> IconFile() {
   return out;
 }
 
-// The drawing at size x size as a PNG; false when it could not be written.
+// The drawing at size x size as a PNG, its grey ground (and the cut-outs, which show the
+// ground) transparent, so that it sits on any panel or dock; false when it could not be
+// written.
 bool WritePng(int size, const char* path) {
   const Raster c = Draw(size);
-  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, size, size);
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
   cairo_surface_flush(image);
   unsigned char* data = cairo_image_surface_get_data(image);
   const int stride = cairo_image_surface_get_stride(image);
   for (int y = 0; y < size; ++y)
     for (int x = 0; x < size; ++x) {
       const std::uint8_t* rgb = kPalette[c.at(x, y)];
-      reinterpret_cast<std::uint32_t*>(data + y * stride)[x] = rgb[0] << 16 | rgb[1] << 8 | rgb[2];
+      reinterpret_cast<std::uint32_t*>(data + y * stride)[x] =
+          c.at(x, y) == kGrey ? 0 : 0xFF000000u | rgb[0] << 16 | rgb[1] << 8 | rgb[2];
     }
   cairo_surface_mark_dirty(image);
   const bool ok = cairo_surface_write_to_png(image, path) == CAIRO_STATUS_SUCCESS;
