@@ -13,13 +13,14 @@ ProcessResult Tool(const std::vector<std::string>& args, const std::string& inpu
 }
 
 TEST(CommandLine, VersionAndHelpEverywhere) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--version"}, {"replay", "--version"}, {"figure", "--version"},
-        {"monitor", "--version"}, {"sim", "--version"}, {"plot", "--version"}}) {
-    const ProcessResult r = Tool(args);
-    EXPECT_EQ(r.status, 0) << args[0];
-    EXPECT_EQ(r.out, "tovmir-tool 1.0.0.3\n") << args[0];
-  }
+  for (const char* cmd : {"", "replay", "figure", "monitor", "sim", "plot"})
+    for (const char* version : {"--version", "-V"}) {
+      std::vector<std::string> args = {cmd, version};
+      if (!*cmd) args.erase(args.begin());
+      const ProcessResult r = Tool(args);
+      EXPECT_EQ(r.status, 0) << cmd << " " << version;
+      EXPECT_EQ(r.out, "tovmir-tool 1.0.0.3\n") << cmd << " " << version;
+    }
   for (const char* cmd : {"replay", "figure", "monitor", "sim", "plot"})
     for (const char* help : {"-h", "--help"}) {
       const ProcessResult r = Tool({cmd, help});
@@ -50,6 +51,7 @@ TEST(CommandLine, ValuesJoinedOrApartAndOptionsAnywhere) {
   const std::string want = Tool({"replay", "--json", script}).out;
   ASSERT_FALSE(want.empty());
   EXPECT_EQ(Tool({"replay", script, "--json"}).out, want);
+  EXPECT_EQ(Tool({"replay", "-j", script}).out, want);
   EXPECT_EQ(Tool({"replay", "--json", "--", script}).out, want);
   EXPECT_EQ(Tool({"figure", "--status=x", "40", "20", "3", "0"}).out,
             Tool({"figure", "40", "20", "--status", "x", "3", "0"}).out);
