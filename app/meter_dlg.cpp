@@ -5,13 +5,13 @@
 #include "app/meter_paint.h"
 #include "meter/figure.h"
 #include "platform/afx/gdi.h"
+#include "platform/port_names.h"
 
 namespace tovmir {
 namespace {
 
 constexpr UINT_PTR kWatchdogTimer = 1;
 constexpr UINT kWatchdogMs = 500;
-const char kDefaultPort[] = "COM1";
 
 }  // namespace
 
@@ -46,7 +46,7 @@ BOOL CMeterDlg::OnInitDialog() {
 
   m_hRedraw = m_hWnd;  // from now on the reader's bytes repaint the window
   const CString& name = static_cast<CMeterApp*>(AfxGetApp())->m_cmdInfo.m_strFileName;
-  const CString port = name.IsEmpty() ? CString(kDefaultPort) : name;
+  const CString port = name.IsEmpty() ? CString(DefaultPort().c_str()) : name;
   if (OpenSerialLink(m_link, port, *this))
     m_nTimerId = SetTimer(m_hWnd, kWatchdogTimer, kWatchdogMs, nullptr);
   return TRUE;

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "linux/meter_window.h"
-#include "linux/port_choice.h"
+#include "platform/port_names.h"
 #include "platform/serial_port.h"
 #include "platform/stop_signals.h"
 #include "version.h"

@@ -1,9 +1,7 @@
 #include "linux/meter_window.h"
 
-#include <algorithm>
 #include <iostream>
 
-#include "linux/port_choice.h"
 #include "meter/figure.h"
 #include "platform/text.h"
 #include "tools/render/figure_png.h"
@@ -13,7 +11,6 @@ namespace tovmir {
 namespace {
 
 constexpr guint kTickMs = 500;    // the watchdog's tick
-constexpr guint kRetrySeconds = 1;  // between attempts to open the port
 
 void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
   static const char* const kAuthors[] = {"the tovmir project", nullptr};
@@ -28,11 +25,10 @@ void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
 
 MeterWindow::MeterWindow(GtkApplication* app, std::string port, std::string device)
     : port_(std::move(port)),
-      device_(std::move(device)),
-      names_{device_},
+      link_(std::move(device)),
       handover_([this] { g_idle_add(&MeterWindow::OnBytes, this); }) {
   Build(app);
-  if (!TryOpen()) retry_ = g_timeout_add_seconds(kRetrySeconds, &MeterWindow::OnRetry, this);
+  if (!TryOpen()) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
 }
 
 MeterWindow::~MeterWindow() { Stop(); }
@@ -101,46 +97,30 @@ void MeterWindow::Say(const std::string& message) {
     gtk_widget_set_visible(message_, !message.empty());
   }
   // Also for whoever started it from a terminal (and for the tests).
-  std::string line = message.empty() ? device_ + ": open" : message;
+  std::string line = message.empty() ? link_.device() + ": open" : message;
   for (char& c : line)
     if (c == '\n') c = ' ';
   std::cerr << "tovmir: " << line << std::endl;
 }
 
-void MeterWindow::LinkOpenFailed(const std::string&, const std::string&, const OsError& why) {
-  open_error_ = why.text;
-}
+void MeterWindow::LinkOpenFailed(const std::string&, const std::string&, const OsError&) {}
 
 bool MeterWindow::TryOpen() {
-  std::string hint;  // what the user can do about it, where the system's reason is not enough
-  for (const std::string& name : names_) {
-    if (OpenSerialLink(link_, name.c_str(), *this)) {
-      Opened(name);
-      return true;
-    }
-    if (hint.empty()) hint = PortAccessHint(name, link_.m_error);
+  if (link_.TryOpen(*this, state_)) {
+    handover_.Clear();  // nothing of an earlier connection goes on into this one
+    if (!tick_) tick_ = g_timeout_add(kTickMs, &MeterWindow::OnTick, this);
+    Say("");
+    return true;
   }
-  if (!hint.empty()) hint = "\n" + hint;
-  if (lost_)
-    Say(device_ + ": the port was lost; waiting for it to come back (" + open_error_ + ")" + hint);
+  const std::string& device = link_.device();
+  const std::string hint = link_.hint().empty() ? "" : "\n" + link_.hint();
+  if (link_.lost())
+    Say(device + ": the port was lost; waiting for it to come back (" + link_.error().text + ")" +
+        hint);
   else
-    Say(Utf8FromCp932(std::string(port_) + kTextCannotOpen) + "\n" + device_ + ": " +
-        open_error_ + " (trying again every second)" + hint);
+    Say(Utf8FromCp932(std::string(port_) + kTextCannotOpen) + "\n" + device + ": " +
+        link_.error().text + " (trying again every second)" + hint);
   return false;
-}
-
-void MeterWindow::Opened(const std::string& name) {
-  open_ = true;
-  lost_ = false;
-  // Nothing of an earlier connection goes on into this one.
-  handover_.Clear();
-  ResetDecoder(state_);
-  // From the name that opened: after an adapter came back as another ttyUSBn, the path the
-  // user gave may be gone, and the by-id name must not be lost with it.
-  names_ = ReopenNames(name);
-  if (std::find(names_.begin(), names_.end(), device_) == names_.end()) names_.push_back(device_);
-  if (!tick_) tick_ = g_timeout_add(kTickMs, &MeterWindow::OnTick, this);
-  Say("");
 }
 
 void MeterWindow::LinkEnded(const OsError& why) {
@@ -152,18 +132,16 @@ void MeterWindow::LinkEnded(const OsError& why) {
 }
 
 void MeterWindow::Lost() {
-  if (!open_) return;
-  CloseSerialLink(link_);  // the reader has ended: this only reaps it
-  ReceiveBytes();          // the last bytes it read
-  open_ = false;
-  lost_ = true;
+  if (!link_.is_open()) return;
+  link_.Lost();
+  ReceiveBytes();  // the last bytes it read
   std::string why;
   {
     std::lock_guard<std::mutex> lock(ended_mu_);
     why = ended_why_;
   }
-  Say(device_ + ": the port was lost; waiting for it to come back (" + why + ")");
-  if (!retry_) retry_ = g_timeout_add_seconds(kRetrySeconds, &MeterWindow::OnRetry, this);
+  Say(link_.device() + ": the port was lost; waiting for it to come back (" + why + ")");
+  if (!retry_) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
 }
 
 void MeterWindow::ReceiveBytes() {
@@ -174,7 +152,7 @@ void MeterWindow::ReceiveBytes() {
 
 gboolean MeterWindow::OnBytes(gpointer p) {
   auto* self = static_cast<MeterWindow*>(p);
-  if (self->open_) self->ReceiveBytes();
+  if (self->link_.is_open()) self->ReceiveBytes();
   return G_SOURCE_REMOVE;
 }
 
@@ -186,7 +164,7 @@ gboolean MeterWindow::OnLost(gpointer p) {
 
 gboolean MeterWindow::OnTick(gpointer p) {
   auto* self = static_cast<MeterWindow*>(p);
-  if (self->open_) self->ReceiveBytes();  // what came before the tick counts first
+  if (self->link_.is_open()) self->ReceiveBytes();  // what came before the tick counts first
   WatchdogTick(self->state_, *self);
   if (self->redraw_ && self->area_) gtk_widget_queue_draw(self->area_);
   self->redraw_ = false;
@@ -211,8 +189,7 @@ void MeterWindow::Stop() {
       g_source_remove(*source);
       *source = 0;
     }
-  CloseSerialLink(link_);
-  open_ = false;
+  link_.Close();
   window_ = area_ = message_ = nullptr;
 }
 

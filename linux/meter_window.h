@@ -15,11 +15,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "linux/byte_handover.h"
 #include "receiver/receiver.h"
-#include "serial/serial_link.h"
+#include "serial/reopening_link.h"
 
 namespace tovmir {
 
@@ -47,7 +46,6 @@ class MeterWindow : public LinkOwner, public RedrawSink {
   void Build(GtkApplication* app);
   // Tries to open the port (under each name it may have come back as); true when open.
   bool TryOpen();
-  void Opened(const std::string& name);
   void Lost();
   void ReceiveBytes();
   void Say(const std::string& message);
@@ -60,15 +58,13 @@ class MeterWindow : public LinkOwner, public RedrawSink {
   static gboolean OnCloseRequest(GtkWindow* window, gpointer self);
   static void OnFirstSize(GtkDrawingArea* area, int width, int height, gpointer self);
 
-  std::string port_, device_;
-  std::vector<std::string> names_;  // the names the port may come back under
+  std::string port_;
   MeterState state_;
-  SerialLink link_;
-  bool open_ = false, lost_ = false, redraw_ = false;
+  ReopeningLink link_;
+  bool redraw_ = false;
   ByteHandover handover_;
   std::mutex ended_mu_;
   std::string ended_why_;  // under ended_mu_: why the reader ended
-  std::string open_error_;  // why the last open failed
   std::optional<std::string> said_;  // what the window said last
   guint tick_ = 0, retry_ = 0;
   GtkWidget* window_ = nullptr;

@@ -1,20 +1,14 @@
-// The Linux meter's parts that need no window: the reader's hand-over of bytes to the main
-// loop (meant for ThreadSanitizer too), and the choice of port.
+// The Linux meter's part that needs no window: the reader's hand-over of bytes to the main
+// loop (meant for ThreadSanitizer too).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "linux/byte_handover.h"
-#include "linux/port_choice.h"
 
 namespace tovmir {
 namespace {
@@ -82,49 +76,6 @@ TEST(ByteHandover, ClearDropsWhatAnEndedConnectionLeft) {
   handover.Put(0xC5);
   EXPECT_EQ(handover.Take(), std::vector<std::uint8_t>{0xC5});
   EXPECT_EQ(wakes, 2);  // the digit and the level byte
-}
-
-// A devices' folder of the test's own.
-class Devices : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tovmir-dev-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dev = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf " + dev).c_str()); }
-  void Device(const std::string& name) { std::ofstream(dev + "/" + name) << ""; }
-  void ById(const std::string& name, const std::string& target) {
-    mkdir((dev + "/serial").c_str(), 0755);
-    mkdir((dev + "/serial/by-id").c_str(), 0755);
-    ASSERT_EQ(symlink(("../../" + target).c_str(), (dev + "/serial/by-id/" + name).c_str()), 0);
-  }
-  std::string dev;
-};
-
-TEST_F(Devices, TheFirstUsbAdapterElseTheFirstSerialPort) {
-  EXPECT_EQ(DefaultPort(dev), dev + "/ttyS0");
-  Device("ttyACM0");
-  EXPECT_EQ(DefaultPort(dev), dev + "/ttyACM0");
-  Device("ttyUSB0");
-  EXPECT_EQ(DefaultPort(dev), dev + "/ttyUSB0");
-  Device("ttyUSB1");
-  ById("usb-Prolific_B-if00-port0", "ttyUSB0");
-  ById("usb-FTDI_A-if00-port0", "ttyUSB1");
-  EXPECT_EQ(DefaultPort(dev), dev + "/serial/by-id/usb-FTDI_A-if00-port0");
-}
-
-TEST_F(Devices, AnAdapterIsLookedForAgainUnderItsByIdName) {
-  Device("ttyUSB0");
-  Device("ttyUSB1");
-  EXPECT_EQ(ReopenNames(dev + "/ttyUSB0", dev), std::vector<std::string>{dev + "/ttyUSB0"});
-  ById("usb-FTDI_A-if00-port0", "ttyUSB1");
-  ById("usb-Prolific_B-if00-port0", "ttyUSB0");
-  EXPECT_EQ(ReopenNames(dev + "/ttyUSB0", dev),
-            (std::vector<std::string>{dev + "/serial/by-id/usb-Prolific_B-if00-port0",
-                                      dev + "/ttyUSB0"}));
-  const std::string by_id = dev + "/serial/by-id/usb-FTDI_A-if00-port0";
-  EXPECT_EQ(ReopenNames(by_id, dev), std::vector<std::string>{by_id});
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "linux/port_choice.h"
+#include "platform/port_names.h"
 
 #include <dirent.h>
 #include <stdlib.h>

@@ -1,0 +1,143 @@
+// Which port the Linux front ends open when none is named, and how a link finds its port
+// again after an unplug: in a devices' folder of the test's own, on ptys.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/port_names.h"
+#include "receiver/receiver.h"
+#include "serial/reopening_link.h"
+
+namespace tovmir {
+namespace {
+
+// A devices' folder of the test's own.
+class Devices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tovmir-dev-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dev = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf " + dev).c_str()); }
+  void Device(const std::string& name) { std::ofstream(dev + "/" + name) << ""; }
+  void ById(const std::string& name, const std::string& target) {
+    mkdir((dev + "/serial").c_str(), 0755);
+    mkdir((dev + "/serial/by-id").c_str(), 0755);
+    ASSERT_EQ(symlink(target.c_str(), (dev + "/serial/by-id/" + name).c_str()), 0);
+  }
+  std::string dev;
+};
+
+TEST_F(Devices, TheFirstUsbAdapterElseTheFirstSerialPort) {
+  EXPECT_EQ(DefaultPort(dev), dev + "/ttyS0");
+  Device("ttyACM0");
+  EXPECT_EQ(DefaultPort(dev), dev + "/ttyACM0");
+  Device("ttyUSB0");
+  EXPECT_EQ(DefaultPort(dev), dev + "/ttyUSB0");
+  Device("ttyUSB1");
+  ById("usb-Prolific_B-if00-port0", "../../ttyUSB0");
+  ById("usb-FTDI_A-if00-port0", "../../ttyUSB1");
+  EXPECT_EQ(DefaultPort(dev), dev + "/serial/by-id/usb-FTDI_A-if00-port0");
+}
+
+TEST_F(Devices, AnAdapterIsLookedForAgainUnderItsByIdName) {
+  Device("ttyUSB0");
+  Device("ttyUSB1");
+  EXPECT_EQ(ReopenNames(dev + "/ttyUSB0", dev), std::vector<std::string>{dev + "/ttyUSB0"});
+  ById("usb-FTDI_A-if00-port0", "../../ttyUSB1");
+  ById("usb-Prolific_B-if00-port0", "../../ttyUSB0");
+  EXPECT_EQ(ReopenNames(dev + "/ttyUSB0", dev),
+            (std::vector<std::string>{dev + "/serial/by-id/usb-Prolific_B-if00-port0",
+                                      dev + "/ttyUSB0"}));
+  const std::string by_id = dev + "/serial/by-id/usb-FTDI_A-if00-port0";
+  EXPECT_EQ(ReopenNames(by_id, dev), std::vector<std::string>{by_id});
+}
+
+// An adapter: a pty whose near end is reached through a path of the test's choosing.
+class Adapter {
+ public:
+  explicit Adapter(const std::string& path) : path_(path) {
+    char name[128];
+    if (openpty(&far_, &near_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+    unlink(path.c_str());
+    if (symlink(name, path.c_str()) != 0) throw std::runtime_error("symlink");
+  }
+  ~Adapter() { Unplug(); }
+  void Send(const std::string& bytes) { ASSERT_EQ(write(far_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+  void Unplug() {
+    if (far_ < 0) return;
+    close(far_);
+    close(near_);
+    far_ = near_ = -1;
+    unlink(path_.c_str());
+  }
+
+ private:
+  std::string path_;
+  int far_ = -1, near_ = -1;
+};
+
+class Owner : public LinkOwner, public RedrawSink {
+ public:
+  void LinkByte(std::uint8_t b) override {
+    ReceiveByte(state, b, *this);
+    ++bytes;
+  }
+  void LinkOpenFailed(const std::string&, const std::string&, const OsError&) override {}
+  void LinkEnded(const OsError&) override { ended = true; }
+  void RequestRedraw() override {}
+  bool WaitFor(const std::atomic<bool>& flag) const { return Wait([&] { return flag.load(); }); }
+  template <class F>
+  static bool Wait(F done) {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5); !done();)
+      if (std::chrono::steady_clock::now() > end) return false;
+      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+  }
+  MeterState state;
+  std::atomic<int> bytes{0};
+  std::atomic<bool> ended{false};
+};
+
+// Unplugged while a network number was half sent; back under its by-id name as another
+// ttyUSBn: found there, and the half number forgotten.
+TEST_F(Devices, ALinkFindsItsAdapterAgainAndBeginsAfresh) {
+  auto first = std::make_unique<Adapter>(dev + "/ttyUSB0");
+  ById("usb-FTDI_A-if00-port0", dev + "/ttyUSB0");
+  Owner owner;
+  ReopeningLink link(dev + "/ttyUSB0", dev);
+  ASSERT_TRUE(link.TryOpen(owner, owner.state)) << link.error().text;
+  first->Send("\xAD\x01\x02");
+  ASSERT_TRUE(Owner::Wait([&] { return owner.bytes == 3; }));
+  first->Unplug();
+  ASSERT_TRUE(owner.WaitFor(owner.ended));
+  link.Lost();
+  EXPECT_TRUE(link.lost());
+  EXPECT_FALSE(link.TryOpen(owner, owner.state));
+  EXPECT_EQ(link.error().code, ENOENT);
+
+  Adapter second(dev + "/ttyUSB1");
+  unlink((dev + "/serial/by-id/usb-FTDI_A-if00-port0").c_str());
+  ById("usb-FTDI_A-if00-port0", dev + "/ttyUSB1");
+  owner.ended = false;
+  ASSERT_TRUE(link.TryOpen(owner, owner.state)) << link.error().text;
+  EXPECT_EQ(link.reopens(), 1);
+  EXPECT_FALSE(link.lost());
+  second.Send("\x03\x04");
+  ASSERT_TRUE(Owner::Wait([&] { return owner.bytes == 5; }));
+  EXPECT_EQ(owner.state.m_nNetNo, kNetUnknown) << "no number made of two connections";
+  EXPECT_TRUE(link.Close());
+}
+
+}  // namespace
+}  // namespace tovmir
