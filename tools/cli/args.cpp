@@ -10,9 +10,11 @@
 namespace tovmir {
 namespace {
 
+// getopt_long's values for the long options. Beyond any byte: an unknown short option is
+// reported in the same optopt, as its character ("-\x01" must not read as --version).
 constexpr int kHelp = 'h';
-constexpr int kVersion = 1;
-constexpr int kFirstOption = 256;  // getopt_long's value for options[i] is kFirstOption + i
+constexpr int kVersion = 256;
+constexpr int kFirstOption = 257;  // options[i] is kFirstOption + i
 
 }  // namespace
 
