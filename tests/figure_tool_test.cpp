@@ -227,8 +227,19 @@ TEST(PlotTool, LogsItCannotDraw) {
       {LineWith(R"("antenna":"maybe")"), "field \"antenna\""},
       {LineWith(R"("receiving":1)"), "field \"receiving\": 1 is not true or false"},
       {LineWith(R"("elapsed":-2)"), "field \"elapsed\""},
+      // No time of a session, nor a sum that overflows: refused, not drawn as garbage.
+      {LineWith(R"("elapsed":1000000000.001)"),
+       "field \"elapsed\": 1000000000.001 is not a number of seconds from 0 to 1000000000"},
+      {LineWith("\"elapsed\":1" + std::string(400, '0')),
+       "field \"elapsed\": 1" + std::string(39, '0') + "... is not"},
       {LineWith(R"("event":"reboot")"), "field \"event\""},
       {LineWith(R"("level":3,"level":4)"), "the key \"level\" given twice"},
+      // What comes from the log is shown escaped and cut short.
+      {LineWith("\"antenna\":\"\x7f\\u001b\""), R"(field "antenna": "\u007f\u001b" is not)"},
+      {LineWith(R"("antenna":"fill\uzzzzed")"), R"(a \u escape without four hexadecimal digits)"},
+      {LineWith(R"("antenna":"\u-001")"), R"(a \u escape without four hexadecimal digits)"},
+      {LineWith(R"("\u001b)" + std::string(60, 'k') + R"(":1,"\u001b)" + std::string(60, 'k') + R"(":1)"),
+       R"(the key "\u001b)" + std::string(39, 'k') + R"("... given twice)"},
       {"\n", "no lines to draw"},
   };
   for (const auto& b : bad) {
@@ -236,7 +247,8 @@ TEST(PlotTool, LogsItCannotDraw) {
     EXPECT_EQ(r.status, 2) << b.log;
     EXPECT_NE(r.err.find(b.why), std::string::npos) << r.err;
   }
-  for (const char* fine : {R"("time":"2024-02-29T23:59:60Z")", R"("net":null)", R"("elapsed":0.5)"})
+  for (const char* fine : {R"("time":"2024-02-29T23:59:60Z")", R"("net":null)", R"("elapsed":0.5)",
+                           R"("elapsed":1000000000)"})
     EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png}, LineWith(fine)).status, 0) << fine;
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "/nonexistent/log", "--png", png}).status, 1);
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--width", "10"}, SessionLog()).status, 2);

@@ -3,9 +3,9 @@
 // received byte (the second), an odd one a watchdog tick.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #include "receiver/receiver.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
@@ -14,10 +14,6 @@ class CountingSink : public tovmir::RedrawSink {
   void RequestRedraw() override { ++count; }
   int count = 0;
 };
-
-void Require(bool ok) {
-  if (!ok) std::abort();
-}
 
 }  // namespace
 
@@ -30,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       tovmir::WatchdogTick(s, sink);
     else
       tovmir::ReceiveByte(s, data[i + 1], sink);
-    Require(s.m_nLevel >= 0 && s.m_nLevel <= 15);
-    Require(s.m_nLevelShown >= 0 && s.m_nLevelShown <= 15);
-    Require(s.m_nNetNo == -1 || (s.m_nNetNo >= 0 && s.m_nNetNo <= 0xFFFF));
-    Require(s.m_nMode == 0 || s.m_nMode == tovmir::kNetLeadIn);
-    Require(s.m_bHollow <= 1 && s.m_bHollowShown <= 1);
-    Require(sink.count <= 1);
-    Require(!tovmir::StatusLineText(s).empty());
+    FUZZ_CHECK(s.m_nLevel >= 0 && s.m_nLevel <= 15);
+    FUZZ_CHECK(s.m_nLevelShown >= 0 && s.m_nLevelShown <= 15);
+    FUZZ_CHECK(s.m_nNetNo == -1 || (s.m_nNetNo >= 0 && s.m_nNetNo <= 0xFFFF));
+    FUZZ_CHECK(s.m_nMode == 0 || s.m_nMode == tovmir::kNetLeadIn);
+    FUZZ_CHECK(s.m_bHollow <= 1 && s.m_bHollowShown <= 1);
+    FUZZ_CHECK(sink.count <= 1);
+    FUZZ_CHECK(!tovmir::StatusLineText(s).empty());
   }
   return 0;
 }

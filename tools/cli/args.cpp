@@ -10,6 +10,9 @@
 namespace tovmir {
 namespace {
 
+// getopt_long's values: -h and -V answer with their letters; the long options without one
+// lie beyond any byte, since an unknown short option is reported in the same optopt, as
+// its character ("-\x01" must not read as one of them).
 constexpr int kHelp = 'h';
 constexpr int kVersion = 'V';
 constexpr int kFirstOption = 256;  // getopt_long's value for options[i] is kFirstOption + i

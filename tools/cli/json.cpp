@@ -1,5 +1,6 @@
 #include "tools/cli/json.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,7 +13,7 @@ std::string JsonString(const std::string& utf8) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += ch;
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || c == 0x7F) {
       char esc[8];
       std::snprintf(esc, sizeof esc, "\\u%04x", c);
       out += esc;
@@ -21,6 +22,15 @@ std::string JsonString(const std::string& utf8) {
     }
   }
   return out + '"';
+}
+
+std::string JsonShown(const JsonValue& v) {
+  std::string text = v.kind == JsonValue::kNull ? "null"
+                     : v.kind == JsonValue::kBool ? (v.boolean ? "true" : "false")
+                                                  : v.text;
+  const bool cut = text.size() > kJsonShown;
+  if (cut) text.resize(kJsonShown);
+  return (v.kind == JsonValue::kString ? JsonString(text) : text) + (cut ? "..." : "");
 }
 
 namespace {
@@ -38,7 +48,8 @@ class Reader {
       if (!String(&key)) return false;
       if (!Take(':')) return Fail("':' expected after a key");
       if (!Value(&value)) return false;
-      if (!out->emplace(key, value).second) return Fail("the key \"" + key + "\" given twice");
+      if (!out->emplace(key, value).second)
+        return Fail("the key " + JsonShown({JsonValue::kString, false, 0, key}) + " given twice");
       if (Take('}')) return End();
       if (!Take(',')) return Fail("',' or '}' expected");
     }
@@ -79,8 +90,10 @@ class Reader {
         c = s_[i_++];
         if (c == 'u') {
           // Only what JsonString writes is needed back: the ASCII range.
-          if (i_ + 4 > s_.size()) return Fail("a cut \\u escape");
-          const long code = std::strtol(std::string(s_.substr(i_, 4)).c_str(), nullptr, 16);
+          unsigned code = 0;
+          const char* const digits = s_.data() + i_;
+          if (i_ + 4 > s_.size() || std::from_chars(digits, digits + 4, code, 16).ptr != digits + 4)
+            return Fail("a \\u escape without four hexadecimal digits");
           if (code > 0x7F) return Fail("a \\u escape beyond ASCII");
           c = static_cast<char>(code);
           i_ += 4;

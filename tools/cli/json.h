@@ -18,6 +18,11 @@ struct JsonValue {
   std::string text;  // a string's value; a number as it was written
 };
 
+// A value from outside as a message shows it: as JSON writes it (control characters
+// escaped), cut short ("...") after kJsonShown bytes.
+inline constexpr size_t kJsonShown = 40;
+std::string JsonShown(const JsonValue& v);
+
 // One flat object, {"key":value,...}, each key once. False, with *error saying what is
 // wrong, when the text is not one.
 bool ParseJsonObject(std::string_view text, std::map<std::string, JsonValue>* out,

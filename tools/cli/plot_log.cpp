@@ -13,26 +13,12 @@ namespace {
 // Monitor writes both clocks to the millisecond; a wall clock that drifts from its own by
 // more than this was set.
 constexpr double kClockTolerance = 1.0;
-constexpr size_t kMaxShown = 40;  // of a bad value, in a message
-
-// A value as the log has it, for a message: cut short, control characters escaped.
-std::string Shown(const JsonValue& v) {
-  switch (v.kind) {
-    case JsonValue::kNull:
-      return "null";
-    case JsonValue::kBool:
-      return v.boolean ? "true" : "false";
-    case JsonValue::kNumber:
-      return v.text;
-    case JsonValue::kString:
-      break;
-  }
-  if (v.text.size() <= kMaxShown) return JsonString(v.text);
-  return JsonString(v.text.substr(0, kMaxShown)) + "...";
-}
+// Longer than monitor can have run (over 30 years): a larger "elapsed" is no time of a
+// session, and the sums of such would overflow into garbage on the time axis.
+constexpr double kMaxElapsed = 1e9;
 
 std::string BadField(const char* name, const JsonValue& v, const char* want) {
-  return std::string("field \"") + name + "\": " + Shown(v) + " is not " + want;
+  return std::string("field \"") + name + "\": " + JsonShown(v) + " is not " + want;
 }
 
 // n decimal digits at text[at].
@@ -118,13 +104,14 @@ bool NetOf(const JsonValue& v, int* net) {
   return true;
 }
 
-// Seconds written as digits with an optional fraction, as monitor writes them.
+// Seconds written as digits with an optional fraction, as monitor writes them, up to
+// kMaxElapsed.
 bool SecondsOf(const JsonValue& v, double* seconds) {
   if (v.kind != JsonValue::kNumber) return false;
   const size_t dot = v.text.find('.');
   for (size_t i = 0; i < v.text.size(); ++i)
     if (i != dot && (v.text[i] < '0' || v.text[i] > '9')) return false;
-  if (dot == 0 || dot + 1 == v.text.size()) return false;
+  if (dot == 0 || dot + 1 == v.text.size() || v.number > kMaxElapsed) return false;
   *seconds = v.number;
   return true;
 }
@@ -184,7 +171,7 @@ std::string PlotLog::Read(std::string_view text, Line* line, std::string* date) 
   p.receiving = receiving.boolean;
   if (const JsonValue* elapsed = field("elapsed")) {
     if (!SecondsOf(*elapsed, &line->elapsed))
-      return BadField("elapsed", *elapsed, "a number of seconds");
+      return BadField("elapsed", *elapsed, "a number of seconds from 0 to 1000000000");
     line->has_elapsed = true;
   }
   *date = time.text.substr(0, 10);
