@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -16,41 +15,10 @@
 #include <sstream>
 
 #include "tests/support/process.h"
+#include "tests/support/pty.h"
 
 namespace tovmir::test {
 namespace {
-
-class Pty {
- public:
-  Pty() {
-    char name[128];
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-    name_ = name;
-  }
-  ~Pty() {
-    close(master_);
-    close(slave_);
-  }
-  const std::string& name() const { return name_; }
-  void Write(const std::string& s) { ASSERT_EQ(write(master_, s.data(), s.size()), ssize_t(s.size())); }
-  // Whether the port is still marked for one opener only.
-  bool Exclusive() const {
-    int on = -1;
-    EXPECT_EQ(ioctl(slave_, TIOCGEXCL, &on), 0);
-    return on != 0;
-  }
-  void GiveTo(uid_t uid) { EXPECT_EQ(fchown(slave_, uid, static_cast<gid_t>(-1)), 0); }
-  // Writes what the line takes now, without waiting for a reader that may be stuck.
-  void Offer(const std::string& s) {
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    const ssize_t ignored = write(master_, s.data(), s.size());
-    (void)ignored;
-  }
-
- private:
-  int master_, slave_;
-  std::string name_;
-};
 
 // The line after the timestamp ("YYYY-MM-DD HH:MM:SS.mmm ").
 std::string Untimed(const std::string& line) { return line.size() > 24 ? line.substr(24) : line; }
@@ -208,16 +176,86 @@ TEST(MonitorTool, FailuresToWaitOrToWriteAreErrorsWithTheirReason) {
 }
 
 TEST(MonitorTool, APortThatCannotBeOpened) {
-  const ProcessResult r = RunProcess({TOVMIR_TOOL, "monitor", "/dev/tovmir-missing"});
+  // Given up at once when asked to be...
+  const ProcessResult r = RunProcess({TOVMIR_TOOL, "monitor", "--no-reconnect", "/dev/tovmir-missing"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("/dev/tovmir-missingが開けません\n", 0), 0u) << r.err;
   EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
-
   for (const std::string name : {"COM99", "com99"}) {
-    const ProcessResult com = RunProcess({TOVMIR_TOOL, "monitor", name});
+    const ProcessResult com = RunProcess({TOVMIR_TOOL, "monitor", "--no-reconnect", name});
     EXPECT_EQ(com.status, 1);
     EXPECT_EQ(com.err.rfind(name + "が開けません\n/dev/ttyS98: ", 0), 0u) << com.err;
   }
+  // ...else waited for: said once, tried every second, opened when it comes.
+  const std::string path = TempFile("late-adapter", "");
+  unlink(path.c_str());
+  Child monitor({TOVMIR_TOOL, "monitor", "--json", path});
+  std::string line;
+  ASSERT_TRUE(monitor.ReadLine(line));  // the meter's start
+  Pty late(path);
+  late.Write("\xC4");
+  ASSERT_TRUE(monitor.ReadLine(line, 3000)) << "opened within a second or two";
+  EXPECT_NE(line.find(R"("event":"open")"), std::string::npos) << line;
+  ASSERT_TRUE(monitor.ReadLine(line));
+  EXPECT_NE(line.find(R"("byte":"C4","level":4)"), std::string::npos) << line;
+  monitor.Signal(SIGTERM);
+  EXPECT_EQ(monitor.Wait(), 0);
+  const std::string err = monitor.Errors();
+  EXPECT_NE(err.find("No such file or directory (trying again every second)"), std::string::npos) << err;
+  EXPECT_EQ(err.find("が開けません"), err.rfind("が開けません")) << "said once: " << err;
+}
+
+// An adapter pulled out and put back: the loss and the new open said on standard error and
+// as events, the meter going on; with --no-reconnect the loss ends it.
+TEST(MonitorTool, AnUnpluggedPortIsOpenedAgainUnlessAskedNotTo) {
+  const std::string path = TempFile("adapter", "");
+  auto adapter = std::make_unique<Pty>(path);
+  Child monitor({TOVMIR_TOOL, "monitor", "-j", path});
+  std::string line;
+  ASSERT_TRUE(monitor.ReadLine(line)) << monitor.Errors();
+  EXPECT_NE(line.find(R"("port":")" + path + R"(","event":"init")"), std::string::npos) << line;
+  adapter->Write("\xAD\x01\x02");  // a network number, half sent when the adapter goes
+  adapter->Unplug();
+  ASSERT_TRUE(monitor.ReadLine(line));
+  EXPECT_NE(line.find(R"("event":"lost","reason":"Input/output error")"), std::string::npos) << line;
+  adapter = std::make_unique<Pty>(path);
+  ASSERT_TRUE(monitor.ReadLine(line, 3000));
+  EXPECT_NE(line.find(R"("event":"open")"), std::string::npos) << line;
+  adapter->Write("\x03\x04\xC6");
+  ASSERT_TRUE(monitor.ReadLine(line));
+  EXPECT_NE(line.find(R"("byte":"C6","level":6,"antenna":"filled","net":null)"), std::string::npos)
+      << "nothing of the old connection: " << line;
+  monitor.Signal(SIGTERM);
+  EXPECT_EQ(monitor.Wait(), 0);
+  const std::string err = monitor.Errors();
+  EXPECT_NE(err.find(path + ": the port was lost (Input/output error); trying again every second"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find(path + ": open again"), std::string::npos) << err;
+
+  Child once({TOVMIR_TOOL, "monitor", "--no-reconnect", path});
+  ASSERT_TRUE(once.ReadLine(line)) << once.Errors();
+  adapter->Unplug();
+  EXPECT_EQ(once.Wait(), 1);
+  EXPECT_NE(once.Errors().find(path + " failed: Input/output error"), std::string::npos);
+}
+
+// Several handsets in one run: each line names its port.
+TEST(MonitorTool, SeveralPortsEachLineNamingItsOwn) {
+  Pty first, second;
+  Child monitor({TOVMIR_TOOL, "monitor", first.name(), second.name()});
+  std::string a, b, line;
+  ASSERT_TRUE(monitor.ReadLine(a)) << monitor.Errors();
+  ASSERT_TRUE(monitor.ReadLine(b));
+  EXPECT_EQ(Untimed(a).rfind(first.name() + " init level=13", 0), 0u) << a;
+  EXPECT_EQ(Untimed(b).rfind(second.name() + " init level=13", 0), 0u) << b;
+  second.Write("\xC2");
+  ASSERT_TRUE(monitor.ReadLine(line));
+  EXPECT_EQ(Untimed(line).rfind(second.name() + " byte C2 level=2 ", 0), 0u) << line;
+  first.Write("\xC9");
+  ASSERT_TRUE(monitor.ReadLine(line));
+  EXPECT_EQ(Untimed(line).rfind(first.name() + " byte C9 level=9 ", 0), 0u) << line;
+  monitor.Signal(SIGTERM);
+  EXPECT_EQ(monitor.Wait(), 0);
 }
 
 // A user not in the group that owns the device is told which group that is and how to join
@@ -232,7 +270,8 @@ TEST(MonitorTool, APortOfAGroupTheUserIsNotInSaysWhatToDo) {
   Pty pty;
   ASSERT_EQ(chown(pty.name().c_str(), 0, owner->gr_gid), 0);
   ASSERT_EQ(chmod(pty.name().c_str(), 0660), 0);
-  const ProcessResult r = RunProcess(AsAnotherUser({TOVMIR_TOOL, "monitor", pty.name()}, pty, false));
+  const ProcessResult r =
+      RunProcess(AsAnotherUser({TOVMIR_TOOL, "monitor", "--no-reconnect", pty.name()}, pty, false));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find(pty.name() + ": Permission denied\n" + pty.name() +
                        " belongs to the group dialout, which you are not in. To join it: sudo "
@@ -245,7 +284,7 @@ TEST(MonitorTool, APortInUseCannotBeOpenedTwice) {
   Child first({TOVMIR_TOOL, "monitor", pty.name()});
   std::string line;
   ASSERT_TRUE(first.ReadLine(line));
-  const ProcessResult second = RunProcess({TOVMIR_TOOL, "monitor", pty.name()});
+  const ProcessResult second = RunProcess({TOVMIR_TOOL, "monitor", "--no-reconnect", pty.name()});
   EXPECT_EQ(second.status, 1);
   EXPECT_NE(second.err.find("が開けません"), std::string::npos);
   first.Signal(SIGTERM);
@@ -253,8 +292,13 @@ TEST(MonitorTool, APortInUseCannotBeOpenedTwice) {
 }
 
 TEST(MonitorTool, BadArguments) {
-  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "monitor", "a", "b"}).status, 2);
-  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "monitor", "--bogus"}).status, 2);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--bogus"}, {"--bars", "a", "b"}, {"a", "a"}, {"COM3", "/dev/ttyS2"},
+        {"--listen", "9873x"}, {"--listen", "::1:9873"}, {"--listen", "70000"}, {"--log"}}) {
+    std::vector<std::string> argv = {TOVMIR_TOOL, "monitor"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_EQ(RunProcess(argv).status, 2) << args[0] << " " << args.back();
+  }
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "monitor", "--help"}).status, 0);
 }
 

@@ -20,6 +20,7 @@
 
 #include "platform/line_policy.h"
 #include "platform/posix/os_error.h"
+#include "platform/posix/wake_pipe.h"
 
 namespace tovmir {
 
@@ -151,12 +152,7 @@ bool PortIdle(PortHandle p, int ms) {
   return poll(&w, 1, ms) > 0;
 }
 
-void PortStop(PortHandle p) {
-  const char c = 0;
-  // Non-blocking: a second stop may find the pipe full, and one byte is all it takes.
-  const ssize_t ignored = write(p->wake[1], &c, 1);
-  (void)ignored;
-}
+void PortStop(PortHandle p) { WakePipe(p->wake[1]); }
 
 bool ClosePort(PortHandle p, OsError* why) {
   bool ok = true;

@@ -80,7 +80,8 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
     given_.emplace_back(o.name, o.value_name ? optarg : "");
   }
   for (int i = optind; i < argc; ++i) operands_.emplace_back(argv[i]);
-  if (operands_.size() > operands.size())
+  const bool repeats = !operands.empty() && std::string_view(operands.back()).ends_with("...");
+  if (operands_.size() > operands.size() && !repeats)
     return UsageError("unexpected argument '" + operands_[operands.size()] + "'"), false;
   if (operands_.size() < required) {
     std::string missing;

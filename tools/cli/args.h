@@ -24,7 +24,8 @@ class CommandLine {
   CommandLine(const char* command, const char* help) : command_(command), help_(help) {}
 
   // Parses a command's arguments, argv[0] being the command's name. operands names them
-  // ("FILE"); the first `required` must be given, the rest may be. False when the command
+  // ("FILE"; a last name ending in "..." may be given any number of times); the first
+  // `required` must be given, the rest may be. False when the command
   // is done here: help or version printed (status() 0, or 1 when they could not be
   // written) or a usage error reported (2).
   bool Parse(int argc, char** argv, std::span<const Option> options,

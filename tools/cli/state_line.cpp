@@ -11,6 +11,8 @@ namespace {
 std::string What(const MeterEvent& e) {
   if (e.kind == MeterEvent::kInit) return "init";
   if (e.kind == MeterEvent::kTick) return "tick";
+  if (e.kind == MeterEvent::kLost) return "lost";
+  if (e.kind == MeterEvent::kOpen) return "open";
   char buf[8];
   std::snprintf(buf, sizeof buf, "byte %02X", e.byte);
   return buf;
@@ -30,21 +32,22 @@ std::string StateLine(const MeterEvent& e, const MeterState& s) {
   return What(e) + buf + Utf8FromCp932(StatusLineText(s));
 }
 
-std::string StateJson(const MeterEvent& e, const MeterState& s, const std::string& time,
-                      double elapsed) {
-  static const char* const kEvents[] = {"init", "byte", "tick"};
+std::string StateJson(const MeterEvent& e, const MeterState& s, const EventStamp& stamp) {
+  static const char* const kEvents[] = {"init", "byte", "tick", "lost", "open"};
   std::string out = "{";
-  if (!time.empty()) out += "\"time\":" + JsonString(time) + ",";
+  if (!stamp.time.empty()) out += "\"time\":" + JsonString(stamp.time) + ",";
   char buf[160];
-  if (elapsed >= 0) {
-    std::snprintf(buf, sizeof buf, "\"elapsed\":%.3f,", elapsed);
+  if (stamp.elapsed >= 0) {
+    std::snprintf(buf, sizeof buf, "\"elapsed\":%.3f,", stamp.elapsed);
     out += buf;
   }
+  if (!stamp.port.empty()) out += "\"port\":" + JsonString(stamp.port) + ",";
   out += "\"event\":\"" + std::string(kEvents[e.kind]) + "\"";
   if (e.kind == MeterEvent::kByte) {
     std::snprintf(buf, sizeof buf, ",\"byte\":\"%02X\"", e.byte);
     out += buf;
   }
+  if (e.kind == MeterEvent::kLost) out += ",\"reason\":" + JsonString(stamp.reason);
   const int net = s.m_nNetNo;
   char net_text[16] = "null";
   if (net >= 0 && net <= 0xFFFF) std::snprintf(net_text, sizeof net_text, "\"%04X\"", net);

@@ -10,23 +10,31 @@
 
 namespace tovmir {
 
-// What happened to the meter: its start, a received byte, or a tick of the watchdog.
+// What happened to the meter: its start, a received byte, or a tick of the watchdog; and,
+// for monitor, its port lost or open (again).
 struct MeterEvent {
-  enum Kind { kInit, kByte, kTick } kind = kInit;
+  enum Kind { kInit, kByte, kTick, kLost, kOpen } kind = kInit;
   std::uint8_t byte = 0;  // kByte only
   int redraws = 0;        // the repaints it asked for
+};
+
+// Where and when an event happened, for monitor's JSON.
+struct EventStamp {
+  std::string time;     // RFC 3339 with milliseconds
+  double elapsed = -1;  // seconds since monitor started, on a clock nobody sets
+  std::string port;     // as the user named it
+  std::string reason;   // why the port was lost (kLost)
 };
 
 // "WHAT level=.. shown=.. ... redraws=N status=TEXT" (WHAT: init, byte C7 or tick), the
 // status line in UTF-8, no newline.
 std::string StateLine(const MeterEvent& e, const MeterState& s);
 
-// {"time":...,"elapsed":12.345,"event":"byte","byte":"C7","level":7,"antenna":"filled",
-//  "net":"1234","receiving":true,"start":true,"status":"...","redraws":1}: time (RFC 3339
-// with milliseconds) only when given, elapsed (seconds) only when not negative, byte only
-// for a byte, net null when not known.
-std::string StateJson(const MeterEvent& e, const MeterState& s, const std::string& time = {},
-                      double elapsed = -1);
+// {"time":...,"elapsed":12.345,"port":"/dev/ttyUSB0","event":"byte","byte":"C7","level":7,
+//  "antenna":"filled","net":"1234","receiving":true,"start":true,"status":"...",
+//  "redraws":1}: time, elapsed and port only when the stamp has them, byte only for a byte,
+// reason only when the port was lost, net null when not known.
+std::string StateJson(const MeterEvent& e, const MeterState& s, const EventStamp& stamp = {});
 
 class CountingSink : public RedrawSink {
  public:

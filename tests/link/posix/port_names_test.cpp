@@ -1,7 +1,6 @@
 // Which port the Linux front ends open when none is named, and how a link finds its port
 // again after an unplug: in a devices' folder of the test's own, on ptys.
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "platform/port_names.h"
 #include "receiver/receiver.h"
 #include "serial/reopening_link.h"
+#include "tests/support/pty.h"
 
 namespace tovmir {
 namespace {
@@ -63,30 +63,6 @@ TEST_F(Devices, AnAdapterIsLookedForAgainUnderItsByIdName) {
   EXPECT_EQ(ReopenNames(by_id, dev), std::vector<std::string>{by_id});
 }
 
-// An adapter: a pty whose near end is reached through a path of the test's choosing.
-class Adapter {
- public:
-  explicit Adapter(const std::string& path) : path_(path) {
-    char name[128];
-    if (openpty(&far_, &near_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-    unlink(path.c_str());
-    if (symlink(name, path.c_str()) != 0) throw std::runtime_error("symlink");
-  }
-  ~Adapter() { Unplug(); }
-  void Send(const std::string& bytes) { ASSERT_EQ(write(far_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-  void Unplug() {
-    if (far_ < 0) return;
-    close(far_);
-    close(near_);
-    far_ = near_ = -1;
-    unlink(path_.c_str());
-  }
-
- private:
-  std::string path_;
-  int far_ = -1, near_ = -1;
-};
-
 class Owner : public LinkOwner, public RedrawSink {
  public:
   void LinkByte(std::uint8_t b) override {
@@ -112,12 +88,12 @@ class Owner : public LinkOwner, public RedrawSink {
 // Unplugged while a network number was half sent; back under its by-id name as another
 // ttyUSBn: found there, and the half number forgotten.
 TEST_F(Devices, ALinkFindsItsAdapterAgainAndBeginsAfresh) {
-  auto first = std::make_unique<Adapter>(dev + "/ttyUSB0");
+  auto first = std::make_unique<test::Pty>(dev + "/ttyUSB0");
   ById("usb-FTDI_A-if00-port0", dev + "/ttyUSB0");
   Owner owner;
   ReopeningLink link(dev + "/ttyUSB0", dev);
   ASSERT_TRUE(link.TryOpen(owner, owner.state)) << link.error().text;
-  first->Send("\xAD\x01\x02");
+  first->Write("\xAD\x01\x02");
   ASSERT_TRUE(Owner::Wait([&] { return owner.bytes == 3; }));
   first->Unplug();
   ASSERT_TRUE(owner.WaitFor(owner.ended));
@@ -126,14 +102,14 @@ TEST_F(Devices, ALinkFindsItsAdapterAgainAndBeginsAfresh) {
   EXPECT_FALSE(link.TryOpen(owner, owner.state));
   EXPECT_EQ(link.error().code, ENOENT);
 
-  Adapter second(dev + "/ttyUSB1");
+  test::Pty second(dev + "/ttyUSB1");
   unlink((dev + "/serial/by-id/usb-FTDI_A-if00-port0").c_str());
   ById("usb-FTDI_A-if00-port0", dev + "/ttyUSB1");
   owner.ended = false;
   ASSERT_TRUE(link.TryOpen(owner, owner.state)) << link.error().text;
   EXPECT_EQ(link.reopens(), 1);
   EXPECT_FALSE(link.lost());
-  second.Send("\x03\x04");
+  second.Write("\x03\x04");
   ASSERT_TRUE(Owner::Wait([&] { return owner.bytes == 5; }));
   EXPECT_EQ(owner.state.m_nNetNo, kNetUnknown) << "no number made of two connections";
   EXPECT_TRUE(link.Close());

@@ -1,0 +1,73 @@
+#include "tools/cli/log_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "tools/cli/tool.h"
+
+namespace tovmir {
+namespace {
+constexpr mode_t kLogMode = 0640;  // the station's group may read it, nobody else
+}  // namespace
+
+LogFile::~LogFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool LogFile::Open(std::string* error) {
+  fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode);
+  if (fd_ >= 0) return true;
+  *error = "cannot open '" + path_ + "': " + std::strerror(errno);
+  return false;
+}
+
+bool LogFile::Reopen() {
+  const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode);
+  if (fd < 0) return false;
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+  return true;
+}
+
+void LogFile::Failed(const std::string& what, int error) {
+  ++lost_;
+  if (failing_) return;
+  failing_ = true;
+  Fail("monitor", what + " '" + path_ + "': " + std::strerror(error) +
+                      "; monitoring goes on, and so will the log when it can", 0);
+}
+
+int LogFile::Write(const std::string& line) {
+  if (reopen_.exchange(false) && !Reopen()) {
+    reopen_ = true;  // again at the next line
+    if (!line.empty()) Failed("cannot open", errno);
+    return 0;
+  }
+  if (line.empty()) return 0;
+  // Where the line begins, so that a line cut short by a full disk can be taken back.
+  const off_t end = lseek(fd_, 0, SEEK_END);
+  const ssize_t n = write(fd_, line.data(), line.size());
+  if (n != static_cast<ssize_t>(line.size())) {
+    const int error = n < 0 ? errno : ENOSPC;
+    if (n > 0 && end >= 0 && ftruncate(fd_, end) != 0) {
+      // The piece stays; the next line starts on a line of its own.
+      const ssize_t ignored = write(fd_, "\n", 1);
+      (void)ignored;
+    }
+    Failed("cannot write to", error);
+    return 0;
+  }
+  if (failing_) {
+    failing_ = false;
+    Fail("monitor", "writing to '" + path_ + "' again; " + std::to_string(lost_) +
+                        " lines were lost", 0);
+    lost_ = 0;
+  }
+  return 0;
+}
+
+}  // namespace tovmir
