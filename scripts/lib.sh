@@ -55,6 +55,10 @@ HOST_PACKAGES=(ca-certificates build-essential dpkg-dev cmake pkg-config git goo
                libgtk-4-dev libmicrohttpd-dev fonts-ipafont-gothic tmux man-db desktop-file-utils python3
                xvfb xauth imagemagick x11-utils)
 
+# What the station's tests run against: a real Prometheus server, and socat for a serial
+# link that can be pulled out.
+STATION_PACKAGES=(prometheus socat)
+
 # What making the packages and checking them as Debian and the desktop check them need.
 PACKAGING_PACKAGES=(dpkg-dev file lintian appstream desktop-file-utils)
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The Debian packages as a new user gets them: installed with apt-get into a scratch Debian 12
-# root (debootstrap, minbase) with their dependencies from the archive, the programs run
-# (--version; the meter window on an X display, titled アンテナ), then purged, after which
-# nothing of theirs is left and the root holds the packages it held before.
+# root (debootstrap, minbase, with systemd) with their dependencies from the archive, the
+# programs run (--version; the meter window on an X display, titled アンテナ; the station's
+# systemd service verified), then purged, after which nothing of theirs is left and the
+# root holds the packages it held before.
 #   scripts/test-install.sh [DIST]      (default dist/, made by scripts/package.sh)
-# As root. The bare root is made once and kept (build/install-root.tar); a run takes about a
-# minute here, most of it fetching GTK 4. scripts/test.sh runs it (as root).
+# As root. The bare root is made once and kept (build/install-root-systemd.tar); a run takes
+# about a minute here, most of it fetching GTK 4. scripts/test.sh runs it (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -22,11 +23,12 @@ mirror=$(cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null
          | sed -n 's/^URIs: *\([^ ]*\).*/\1/p; s/^deb  *\(\[[^]]*\] *\)\?\(http[^ ]*\) .*/\2/p' \
          | head -n 1 || true)
 [ -n "$mirror" ] || die "no Debian archive found in apt's sources"
-base=build/install-root.tar
+# systemd, to check the station's service as systemd reads it where it is installed.
+base=build/install-root-systemd.tar
 if [ ! -f "$base" ]; then
-  say "making a bare $release root (debootstrap --variant=minbase, once)"
+  say "making a bare $release root (debootstrap --variant=minbase, with systemd; once)"
   made=$(mktemp -d)
-  debootstrap --variant=minbase "$release" "$made" "$mirror" >/dev/null
+  debootstrap --variant=minbase --include=systemd "$release" "$made" "$mirror" >/dev/null
   mkdir -p build
   tar --numeric-owner -C "$made" -cf "$base.part" . && mv "$base.part" "$base"
   rm -rf "$made"
@@ -68,6 +70,13 @@ for program in tovmir tovmir-tool; do
   say "$got"
 done
 
+# The station's service as systemd reads it, for a serial port of the root's own.
+unit=tovmir-monitor@ttyS0.service
+in_root systemd-analyze verify --man=no "$unit" || fail "systemd-analyze verify $unit"
+exposure=$(in_root systemd-analyze security --offline=true --no-pager \
+             /usr/lib/systemd/system/tovmir-monitor@.service | tail -n 1)
+say "systemd verifies $unit; systemd-analyze security: ${exposure#→ }"
+
 # The window, on an X server of the host's whose socket the root is given.
 for n in $(seq 90 120); do [ -e /tmp/.X11-unix/X$n ] || { display=:$n; break; }; done
 Xvfb "$display" -screen 0 800x600x24 -nolisten tcp 2>/dev/null &
@@ -91,8 +100,11 @@ wait "$meter" 2>/dev/null || true
 say "the meter window opened, titled アンテナ"
 
 files=$(in_root dpkg -L tovmir tovmir-tool | sort -u)
+# What came with them goes with them, also what the root's systemd merely recommends (which
+# apt would otherwise keep).
 say "purging them"
-apt_get purge -y --autoremove tovmir tovmir-tool >/dev/null
+apt_get purge -y --autoremove -o APT::AutoRemove::RecommendsImportant=false \
+  tovmir tovmir-tool >/dev/null
 left=
 while read -r path; do
   # Folders that were there before (/usr/share/doc) stay; nothing else of theirs may.

@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}"
+ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}" \
+  "${STATION_PACKAGES[@]}"
 ensure_locales "${WINE_LOCALES[@]}"
 
 jobs=$(nproc)

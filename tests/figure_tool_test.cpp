@@ -247,8 +247,16 @@ TEST(PlotTool, LogsItCannotDraw) {
     EXPECT_EQ(r.status, 2) << b.log;
     EXPECT_NE(r.err.find(b.why), std::string::npos) << r.err;
   }
+  // A log of two ports (monitor A B) is drawn one port at a time, as asked.
+  const std::string two = LineWith(R"("port":"A")") + LineWith(R"("port":"B")");
+  const ProcessResult mixed = RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png}, two);
+  EXPECT_EQ(mixed.status, 2);
+  EXPECT_NE(mixed.err.find(R"(line 2: the log holds more than one port ("A" and "B"): choose one)"),
+            std::string::npos) << mixed.err;
+  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--port", "B"}, two).status, 0);
+  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--port", "C"}, two).status, 2);
   for (const char* fine : {R"("time":"2024-02-29T23:59:60Z")", R"("net":null)", R"("elapsed":0.5)",
-                           R"("elapsed":1000000000)"})
+                           R"("elapsed":1000000000)", R"("event":"lost")"})
     EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png}, LineWith(fine)).status, 0) << fine;
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "/nonexistent/log", "--png", png}).status, 1);
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--width", "10"}, SessionLog()).status, 2);

@@ -11,7 +11,7 @@ namespace tovmir {
 namespace {
 
 const char kPlotHelp[] =
-    "usage: tovmir-tool plot LOG --png FILE [--width W] [--height H]\n"
+    "usage: tovmir-tool plot LOG --png FILE [--width W] [--height H] [--port PORT]\n"
     "\n"
     "Draws a monitor session from its log (tovmir-tool monitor --json > LOG; - for standard\n"
     "input) as a PNG picture: the reception level over time as a step line on a 0-15 axis,\n"
@@ -25,6 +25,7 @@ const char kPlotHelp[] =
     "--png FILE   the picture to write (never the log itself); written whole or not at all\n"
     "--width W    its width in pixels, 200-8000 (default 800)\n"
     "--height H   its height in pixels, 120-4000 (default 300)\n"
+    "--port PORT  the port to draw, of a log of several (monitor PORT...)\n"
     "-h, --help   this help; -V, --version the version\n"
     "\n"
     "Exit status: 0 done; 1 LOG unreadable or FILE not writable; 2 bad arguments, FILE the\n"
@@ -36,7 +37,7 @@ constexpr size_t kMaxLine = 4096;
 }  // namespace
 
 int PlotMain(int argc, char** argv) {
-  static const Option kOptions[] = {{"png", "FILE"}, {"width", "W"}, {"height", "H"}};
+  static const Option kOptions[] = {{"png", "FILE"}, {"width", "W"}, {"height", "H"}, {"port", "PORT"}};
   static const char* const kOperands[] = {"LOG"};
   CommandLine cl("plot", kPlotHelp);
   if (!cl.Parse(argc, argv, kOptions, kOperands, 1)) return cl.status();
@@ -52,7 +53,7 @@ int PlotMain(int argc, char** argv) {
   if (in.IsFile(png))
     return Fail("plot", "the picture '" + png + "' would be written over the log " + in.name() +
                             ": name another file", 2);
-  PlotLog log;
+  PlotLog log(cl.Value("port"));
   for (bool more = true; more;) {
     std::string line;
     int c;
@@ -69,7 +70,10 @@ int PlotMain(int argc, char** argv) {
   }
   if (!in.error().empty()) return Fail("plot", in.error(), 1);
   const PlotSession session = log.Session();
-  if (session.samples.empty()) return Fail("plot", in.name() + ": no lines to draw", 2);
+  if (session.samples.empty())
+    return Fail("plot", in.name() + ": no lines" +
+                            (cl.Has("port") ? " of port " + cl.Value("port") : std::string()) +
+                            " to draw", 2);
   for (const std::string& note : log.notes()) Fail("plot", in.name() + ": " + note, 0);
 
   const std::string error = WritePlotPng(session, width, height, png);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "tools/cli/json.h"
 
@@ -154,9 +155,14 @@ std::string PlotLog::Read(std::string_view text, Line* line, std::string* date) 
   if (time.kind != JsonValue::kString || !ParseTime(time.text, &line->epoch, &line->local))
     return BadField("time", time, "an RFC 3339 time with a real date");
   const JsonValue& event = *field("event");
-  if (event.kind != JsonValue::kString ||
-      (event.text != "init" && event.text != "byte" && event.text != "tick"))
-    return BadField("event", event, "\"init\", \"byte\" or \"tick\"");
+  static const std::set<std::string> kEvents = {"init", "byte", "tick", "lost", "open"};
+  if (event.kind != JsonValue::kString || !kEvents.count(event.text))
+    return BadField("event", event, "\"init\", \"byte\", \"tick\", \"lost\" or \"open\"");
+  if (const JsonValue* port = field("port")) {
+    if (port->kind != JsonValue::kString || port->text.empty())
+      return BadField("port", *port, "the name of a port");
+    line->port = port->text;
+  }
   PlotSample& p = line->sample;
   if (!LevelOf(*field("level"), &p.level))
     return BadField("level", *field("level"), "a whole number from 0 to 15");
@@ -184,8 +190,17 @@ std::string PlotLog::Add(std::string_view text) {
   Line line;
   std::string date;
   const std::string wrong = Read(text, &line, &date);
-  if (wrong.empty()) Place(line, date);
-  return wrong;
+  if (!wrong.empty()) return wrong;
+  if (asked_) {
+    if (line.port != port_) return {};
+  } else if (session_.samples.empty()) {
+    port_ = line.port;
+  } else if (line.port != port_) {
+    return "the log holds more than one port (" + JsonString(port_) + " and " +
+           JsonString(line.port) + "): choose one with --port";
+  }
+  Place(line, date);
+  return {};
 }
 
 void PlotLog::Place(Line line, const std::string& date) {

@@ -18,8 +18,13 @@ namespace tovmir {
 
 class PlotLog {
  public:
-  // The next line of the log, without its newline; blank lines are passed over. Returns ""
-  // when the line was taken, else what is wrong with it, naming the field.
+  // port: the one port whose lines are drawn, in a log of several (monitor PORT...); "" to
+  // take a log of one port, which a second port's line then makes an error.
+  explicit PlotLog(std::string port = {}) : asked_(!port.empty()), port_(std::move(port)) {}
+
+  // The next line of the log, without its newline; blank lines and other ports' lines are
+  // passed over. Returns "" when the line was taken, else what is wrong with it, naming the
+  // field.
   std::string Add(std::string_view line);
 
   // The number of the line last added, from 1.
@@ -36,10 +41,13 @@ class PlotLog {
     double local = 0;   // the same instant on the local clock, counted as if it were UTC
     bool has_elapsed = false;
     double elapsed = 0;  // seconds since monitor started, on a clock that nobody sets
+    std::string port;    // "" when the log does not say
   };
   std::string Read(std::string_view text, Line* line, std::string* date) const;
   void Place(Line line, const std::string& date);
 
+  bool asked_;        // for one port of a log of several
+  std::string port_;  // the port drawn: as asked, or the log's first
   PlotSession session_;
   Line last_;
   int line_number_ = 0;

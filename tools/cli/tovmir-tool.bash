@@ -7,19 +7,19 @@ _tovmir_tool() {
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
   fi
-  local options="--help --version"
+  local options="--help --version -V"
   case ${COMP_WORDS[1]} in
-    replay) options+=" --raw --json" ;;
+    replay) options+=" --raw --json -j" ;;
     figure) options+=" --status --png" ;;
-    monitor) options+=" --bars --json" ;;
+    monitor) options+=" --bars --json -j --log --listen --no-reconnect" ;;
     sim) options+=" --port --seed" ;;
-    plot) options+=" --png --width --height" ;;
+    plot) options+=" --png --width --height --port" ;;
     *) return ;;
   esac
   case $prev in
-    --png) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --png|--log) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --port) COMPREPLY=($(compgen -W "$(ls /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/pts/[0-9]* 2>/dev/null)" -- "$cur")); return ;;
-    --status|--seed|--width|--height) return ;;
+    --status|--seed|--width|--height|--listen) return ;;
   esac
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

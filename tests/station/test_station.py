@@ -1,0 +1,327 @@
+#!/usr/bin/env python3
+"""The unattended station as its users run it: tovmir-tool monitor with --listen and --log,
+fed by the simulator through a socat link (two ptys joined, whose going and coming back is
+an adapter pulled out and put back), scraped once a second by a real Prometheus server
+(Debian's), and its endpoint, its log and its metrics looked at from outside.
+
+    test_station.py --tool build/host/tools/tovmir-tool
+
+Every program the tests start is their own, on the loopback address and in a temporary
+folder; they wait for conditions (a line said, a file there, Prometheus' answer), never a
+fixed time.
+"""
+
+import argparse
+import http.client
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.parse
+import urllib.request
+
+OPTS = None
+
+
+def wait_for(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while True:
+        got = condition()
+        if got:
+            return got
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out after %g s waiting for %s" % (timeout, what))
+        time.sleep(0.05)
+
+
+def read(path):
+    with open(path) as f:
+        return f.read()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Lines:
+    """A child's output, line by line, kept as it comes."""
+
+    def __init__(self, child, stream):
+        self.lines = []
+        self.lock = threading.Lock()
+        reader = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        child.readers.append(reader)
+        reader.start()
+
+    def _read(self, stream):
+        for line in stream:
+            with self.lock:
+                self.lines.append(line.rstrip("\n"))
+
+    def wait(self, pattern, timeout=10):
+        def found():
+            with self.lock:
+                return next((m for m in map(re.compile(pattern).search, self.lines) if m), None)
+        return wait_for(found, timeout, "a line matching %r" % pattern)
+
+    def text(self):
+        with self.lock:
+            return "\n".join(self.lines)
+
+
+class Station(unittest.TestCase):
+    """One test's own folder, programs and clean-up."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="tovmir-station-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+        self.meter_end = os.path.join(self.tmp, "meter")      # what monitor opens
+        self.handset_end = os.path.join(self.tmp, "handset")  # what the simulator writes to
+
+    def start(self, argv, **kw):
+        p = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kw)
+        p.readers = []
+        self.addCleanup(self._stop, p)
+        return p
+
+    @staticmethod
+    def _stop(p):
+        if p.poll() is None:
+            p.kill()
+        p.wait()
+        for reader in p.readers:
+            reader.join(10)
+        p.stdout.close()
+        p.stderr.close()
+
+    def plug(self):
+        """The adapter: two ptys joined by socat, under paths of the test's own."""
+        link = self.start(["socat", "pty,raw,echo=0,link=" + self.handset_end,
+                           "pty,raw,echo=0,link=" + self.meter_end])
+        wait_for(lambda: os.path.exists(self.meter_end) and os.path.exists(self.handset_end),
+                 10, "socat's ptys")
+        return link
+
+    def unplug(self, link):
+        link.terminate()
+        link.wait()
+        wait_for(lambda: not os.path.exists(self.meter_end), 10, "socat's ptys to go")
+
+    def simulate(self, script):
+        path = os.path.join(self.tmp, "script")
+        with open(path, "w") as f:
+            f.write(script)
+        r = subprocess.run([OPTS.tool, "sim", "--port", self.handset_end, path],
+                           capture_output=True, text=True, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stderr)
+
+    def monitor(self, *args):
+        p = self.start([OPTS.tool, "monitor", "--json"] + list(args) + [self.meter_end])
+        out, err = Lines(p, p.stdout), Lines(p, p.stderr)
+        return p, out, err
+
+    def listening(self, err):
+        return err.wait(r"metrics at http://(\S+)/metrics").group(1)
+
+
+class Prometheus(Station):
+    def test_a_session_reaches_prometheus_with_its_silence_and_its_unplugging(self):
+        link = self.plug()
+        _, out, err = self.monitor("--listen", "127.0.0.1:0")
+        address = self.listening(err)
+        server = self.prometheus(address)
+
+        # Each level held for three seconds (a byte a second, as a handset repeats it), then
+        # silence.
+        held = lambda level: " ".join(["%02x wait 1" % (0xC0 + level)] * 3)
+        self.simulate("a3 80 c9 ad 01 02 03 04 %s %s %s wait 3\n" % (held(9), held(3), held(7)))
+        self.query_until(server, "max_over_time(tovmir_silences_total[5m]) >= 1", "the silence")
+        self.unplug(link)
+        out.wait(r'"event":"lost"')
+        self.query_until(server, "tovmir_port_up == 0", "the port down")
+        link = self.plug()
+        out.wait(r'"event":"open"')
+        self.simulate(held(5) + "\n")
+        self.query_until(server, "tovmir_reopens_total == 1", "the port open again")
+        levels = lambda: {int(float(v)) for _, v in self.series(server, "tovmir_level")}
+        wait_for(lambda: {9, 3, 7, 5} <= levels(), 30, "the levels sent: %s" % levels())
+        self.assertEqual(self.instant(server, 'tovmir_network_info{network="1234"}'), 1)
+        self.assertEqual(self.instant(server, "min_over_time(tovmir_port_up[5m])"), 0)
+        self.assertGreaterEqual(self.instant(server, "tovmir_received_bytes_total"), 12)
+        self.assertIn("1.0.0.3", self.series_labels(server, "tovmir_build_info")["version"])
+        self.unplug(link)
+
+    def prometheus(self, target):
+        port = free_port()
+        config = os.path.join(self.tmp, "prometheus.yml")
+        with open(config, "w") as f:
+            f.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                    "scrape_configs:\n  - job_name: tovmir\n    static_configs:\n"
+                    "      - targets: ['%s']\n" % target)
+        p = self.start(["prometheus", "--config.file=" + config,
+                        "--storage.tsdb.path=" + os.path.join(self.tmp, "tsdb"),
+                        "--web.listen-address=127.0.0.1:%d" % port, "--log.level=warn"])
+        server = "http://127.0.0.1:%d" % port
+        wait_for(lambda: self._ready(server, p), 60, "Prometheus to be ready")
+        self.query_until(server, 'up{job="tovmir"} == 1', "Prometheus' first scrape")
+        return server
+
+    @staticmethod
+    def _ready(server, p):
+        if p.poll() is not None:
+            raise AssertionError("prometheus ended: " + p.stderr.read())
+        try:
+            with urllib.request.urlopen(server + "/-/ready", timeout=2) as reply:
+                return reply.status == 200
+        except OSError:
+            return False
+
+    def api(self, server, path, **params):
+        url = server + "/api/v1/" + path + "?" + urllib.parse.urlencode(params)
+        with urllib.request.urlopen(url, timeout=10) as reply:
+            answer = json.load(reply)
+        self.assertEqual(answer["status"], "success", answer)
+        return answer["data"]["result"]
+
+    def query_until(self, server, query, what):
+        wait_for(lambda: self.api(server, "query", query=query), 30, what)
+
+    def instant(self, server, query):
+        result = self.api(server, "query", query=query)
+        self.assertEqual(len(result), 1, result)
+        return float(result[0]["value"][1])
+
+    def series(self, server, metric):
+        now = time.time()
+        result = self.api(server, "query_range", query=metric, start=now - 300, end=now, step=1)
+        self.assertEqual(len(result), 1, result)
+        return result[0]["values"]
+
+    def series_labels(self, server, metric):
+        return self.api(server, "query", query=metric)[0]["metric"]
+
+
+class Endpoint(Station):
+    def test_http_statuses_and_the_exposition_promtool_reads(self):
+        self.plug()
+        _, out, err = self.monitor("--listen", "127.0.0.1:0")
+        host, port = self.listening(err).rsplit(":", 1)
+
+        def ask(method, path, body=None):
+            c = http.client.HTTPConnection(host, int(port), timeout=10)
+            c.request(method, path, body=body)
+            r = c.getresponse()
+            return r.status, dict(r.getheaders()), r.read().decode()
+
+        status, headers, body = ask("GET", "/metrics")
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Type"], "text/plain; version=0.0.4; charset=utf-8")
+        self.assertIn('tovmir_port_up{port="%s"} 1' % self.meter_end, body)
+        check = subprocess.run(["promtool", "check", "metrics"], input=body, capture_output=True,
+                               text=True, timeout=30)
+        self.assertEqual((check.returncode, check.stdout + check.stderr), (0, ""))
+        self.assertEqual(ask("HEAD", "/metrics")[::2], (200, ""))
+        self.assertEqual(ask("GET", "/metrics?debug=1")[0], 200)
+        for method, path, want in (("GET", "/", 404), ("GET", "/metricsx", 404),
+                                   ("POST", "/metrics", 405), ("PUT", "/metrics", 405),
+                                   ("DELETE", "/metrics", 405)):
+            status, headers, _ = ask(method, path, body="x" if method != "GET" else None)
+            self.assertEqual(status, want, (method, path))
+            if want == 405:
+                self.assertEqual(headers["Allow"], "GET, HEAD")
+        with socket.create_connection((host, int(port)), timeout=10) as s:
+            s.sendall(b"HELLO THERE\r\n\r\n")
+            self.assertRegex(s.recv(100).decode(), r"^HTTP/1\.[01] 400 ")
+
+    def test_only_where_told(self):
+        self.plug()
+        _, _, err = self.monitor("--listen", "0")
+        self.assertRegex(self.listening(err), r"^127\.0\.0\.1:\d+$")
+        taken = free_port()
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", taken))
+            s.listen()
+            p, _, err = self.monitor("--listen", "127.0.0.1:%d" % taken)
+            self.assertEqual(p.wait(timeout=10), 1)
+            self.assertIn("cannot listen on 127.0.0.1:%d: Address already in use" % taken,
+                          err.wait("cannot listen").string)
+
+
+class Log(Station):
+    def test_sighup_opens_the_log_again_once_logrotate_moved_it(self):
+        self.plug()
+        log = os.path.join(self.tmp, "station.jsonl")
+        p, out, _ = self.monitor("--log", log)
+        out.wait(r'"event":"init"')
+        self.assertEqual(os.stat(log).st_mode & 0o777, 0o640)
+        self.simulate("c3\n")
+        wait_for(lambda: '"level":3' in read(log), 10, "the byte in the log")
+        os.rename(log, log + ".1")
+        p.send_signal(signal.SIGHUP)
+        wait_for(lambda: os.path.exists(log), 10, "the log made again")
+        self.simulate("c8\n")
+        wait_for(lambda: os.path.exists(log) and '"level":8' in read(log), 10,
+                 "the next byte in a new log")
+        self.assertNotIn('"level":8', read(log + ".1"))
+        for line in read(log).splitlines() + read(log + ".1").splitlines():
+            json.loads(line)  # every line whole
+        self.assertIsNone(p.poll(), "SIGHUP with a log only reopens it")
+
+    def test_a_full_disk_is_said_and_monitoring_goes_on(self):
+        if os.geteuid() != 0:
+            print("NOTE: not tried: a small file system of the test's own takes root to mount",
+                  file=sys.stderr)
+            return
+        small = os.path.join(self.tmp, "small")
+        os.mkdir(small)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tovmir-test", small], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", small])
+        log = os.path.join(small, "station.jsonl")
+        self.plug()
+        p, out, err = self.monitor("--log", log)
+        out.wait(r'"event":"init"')
+        filler = os.path.join(small, "filler")
+        fd = os.open(filler, os.O_WRONLY | os.O_CREAT)
+        try:
+            while os.write(fd, b"\0" * 1024):
+                pass
+        except OSError:
+            pass  # full
+        os.close(fd)
+        self.simulate("c1 c2 c3\n")
+        out.wait(r'"byte":"C3"')  # standard output goes on
+        err.wait(r"cannot write to '%s': No space left on device; monitoring goes on"
+                 % re.escape(log))
+        os.unlink(filler)
+        self.simulate("c4 wait 0.2 c5\n")
+        err.wait(r"writing to '%s' again; \d+ lines were lost" % re.escape(log))
+        wait_for(lambda: '"byte":"C5"' in read(log), 10, "the log written again")
+        for line in read(log).splitlines():
+            json.loads(line)  # no line cut short
+        self.assertIsNone(p.poll())
+
+
+def main():
+    global OPTS
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--tool", required=True)
+    OPTS, rest = ap.parse_known_args()
+    OPTS.tool = os.path.abspath(OPTS.tool)
+    for program in ("prometheus", "promtool", "socat"):
+        if not shutil.which(program):
+            sys.exit("test_station: %s is not installed (scripts/test.sh installs it)" % program)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
