@@ -2,9 +2,12 @@
 # Installs what the benchmarks need, builds the programs, and runs every benchmark of
 # tools/bench/: against each Windows build this machine can run (the 32-bit and the 64-bit
 # tovmir.exe, or the 64-bit one alone where 32-bit code cannot run), then against the Linux
-# meter window. They print figures; a figure off its goal does not fail the run.
-#   scripts/bench.sh               all of them
+# meter window, and the station's monitor (scrapes beside full-rate bytes). They print
+# figures; a figure off its goal does not fail the run.
+#   scripts/bench.sh               all of them (but the hour-long one below)
 #   scripts/bench.sh latency ...   one of them, with the runners' options
+#   scripts/bench.sh station       the station's scrapes alone
+#   scripts/bench.sh station-memory [--minutes 60]   the station's memory over an hour
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -13,6 +16,16 @@ ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" libx11-dev libxdamage
 ensure_locales "${WINE_LOCALES[@]}"
 
 [ $# -eq 0 ] && set -- all
+case $1 in
+  station|station-memory)
+    say "building preset host"
+    cmake --preset host >/dev/null
+    cmake --build --preset host -j "$(nproc)" --target tovmir-tool
+    bench=$1; shift
+    if [ "$bench" = station ]; then set -- scrape "$@"; else set -- memory "$@"; fi
+    exec python3 tools/bench/run_station.py "$@"
+    ;;
+esac
 measured=0
 for preset in win32 win64; do
   if ! why=$(python3 tools/wine/harness.py --can-run "$preset" 2>&1); then
@@ -29,6 +42,7 @@ done
 
 say "building preset host"
 cmake --preset host >/dev/null
-cmake --build --preset host -j "$(nproc)" --target tovmir-linux
+cmake --build --preset host -j "$(nproc)" --target tovmir-linux tovmir-tool
 bench=$1; shift
 [ "$bench" = gdi ] || python3 tools/bench/run_linux.py "$bench" "$@"
+if [ "$bench" = all ]; then python3 tools/bench/run_station.py scrape; fi
