@@ -42,8 +42,8 @@ import zipfile
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from harness import (DEFAULT_LOCALE, HarnessError, WineSession, default_prefix,  # noqa: E402
-                     port_number, wait_for, why_not_runnable, win_path)
+from harness import (DEFAULT_LOCALE, HarnessError, WineSession, port_number,  # noqa: E402
+                     wait_for, why_not_runnable, win_path)
 from driver import Probe, desktop_offset, line_settings, reset_line  # noqa: E402
 
 OPTS = None        # the command line, set by main()
@@ -134,9 +134,12 @@ class InstallerTests:
         probe = os.path.join(ROOT, "build", cls.ARCH, "tests", "e2e_probe.exe")
         if not os.path.exists(probe):
             raise HarnessError("no %s: build the %s preset first" % (probe, cls.ARCH))
-        prefix = default_prefix(cls.ARCH, OPTS.locale).replace(
-            os.sep + "wine-", os.sep + "wine-installer-")
-        if os.path.exists(prefix):  # a fresh Windows, with nothing of an earlier run in it
+        # A fresh Windows, with nothing of an earlier run in it; a prefix of its own per
+        # locale, as the harness keeps them.
+        prefix = os.path.join(ROOT, "build", "wine-installer-" + cls.ARCH)
+        if OPTS.locale != DEFAULT_LOCALE:
+            prefix += "-" + OPTS.locale
+        if os.path.exists(prefix):
             shutil.rmtree(prefix)
         cls.session = WineSession(ports=PORTS, prefix=prefix, arch=cls.ARCH, desktop="800x600",
                                   locale=OPTS.locale)
