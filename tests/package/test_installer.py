@@ -14,8 +14,8 @@ the reason, which is also printed at the end. Checked:
 - silent installs: for all users with /PORT (files, the Start-menu shortcut's target and
   arguments, the Apps & features entry, the 64-bit view for the 64-bit installer), again
   over it without a port and with another, into a folder given with /D, and for the user
-  alone without a port (a shortcut for COM1); the program started as the shortcut starts it opens the chosen port
-  (600 baud on its pty) and shows its window;
+  alone without a port (a shortcut for COM1); the program started as the shortcut starts
+  it opens the chosen port (600 baud on its pty) and shows its window;
 - a bad /PORT or an unknown option: exit status 2, nothing installed;
 - the port page lists the ports Windows knows, in number order, with the device's name,
   and the port chosen there is the shortcut's;
