@@ -1,21 +1,17 @@
-# The packages scripts/package.sh makes with CPack: on Linux two Debian packages, tovmir (the
-# meter window) and tovmir-tool, of the same version; on Windows a zip of the program for its
-# architecture.
+# The packages scripts/package.sh makes with CPack on Linux: two Debian packages, tovmir (the
+# meter window) and tovmir-tool, of the same version.
+if(WIN32)
+  # The Windows builds' zip and installer are made by scripts/package.sh from what
+  # `cmake --install` puts down (component program), the installer with NSIS from
+  # windows/tovmir.nsi, which says why NSIS rather than an MSI.
+  return()
+endif()
+
 set(CPACK_PACKAGE_NAME tovmir)
 set(CPACK_PACKAGE_VENDOR "the tovmir project")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
-
-if(WIN32)
-  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reception meter of a mobile handset on a serial port")
-  set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME tovmir-${PROJECT_VERSION}-${TOVMIR_ARCH})
-  set(CPACK_COMPONENTS_ALL program)
-  set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
-  include(CPack)
-  return()
-endif()
 
 # What both packages carry in /usr/share/doc/PACKAGE: the copyright in Debian's machine-
 # readable form (the licence's text from LICENSE), the changelog, the README.

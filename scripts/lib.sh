@@ -59,8 +59,11 @@ HOST_PACKAGES=(ca-certificates build-essential dpkg-dev cmake pkg-config git goo
 # link that can be pulled out.
 STATION_PACKAGES=(prometheus socat)
 
-# What making the packages and checking them as Debian and the desktop check them need.
-PACKAGING_PACKAGES=(dpkg-dev file lintian appstream desktop-file-utils)
+# What making the packages and checking them as Debian and the desktop check them need; the
+# Windows installers (NSIS), their signing (osslsigncode; openssl makes the tests' throw-away
+# certificate) and a look inside them (7z reads NSIS installers).
+PACKAGING_PACKAGES=(dpkg-dev file lintian appstream desktop-file-utils nsis osslsigncode
+                    openssl p7zip-full)
 
 # What the Windows build and its tests under Wine need.
 WIN_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64

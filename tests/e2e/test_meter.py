@@ -16,13 +16,11 @@ any locale. Python standard library only; screenshots come from ImageMagick's im
 """
 
 import argparse
-import json
 import os
 import re
 import select
 import subprocess
 import sys
-import termios
 import threading
 import time
 import unittest
@@ -32,6 +30,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "wine"))
 from harness import (DEFAULT_LOCALE, HarnessError, WineSession, program_arch,  # noqa: E402
                      win_path, wait_for)
+import driver  # noqa: E402
+from driver import Probe, desktop_offset, reset_line  # noqa: E402
 
 OPTS = None      # the command line, set by main()
 SESSION = None   # the WineSession, for the whole run
@@ -64,47 +64,6 @@ SC_CLOSE = 0xF060
 SC_KEYMENU = 0xF100
 SC_RESTORE = 0xF120
 IDOK = 1
-
-
-class ProbeError(Exception):
-    pass
-
-
-class Probe:
-    """probe.exe serve: one command a line out, one JSON answer a line back."""
-
-    def __init__(self, session, exe):
-        self.proc = session.start([exe, "serve"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        self.buf = b""
-
-    def __call__(self, *args, timeout=15):
-        line = "\t".join(str(a) for a in args) + "\n"
-        self.proc.stdin.write(line.encode("utf-8"))
-        self.proc.stdin.flush()
-        fd = self.proc.stdout.fileno()
-        deadline = time.monotonic() + timeout
-        while b"\n" not in self.buf:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([fd], [], [], left)[0]:
-                raise ProbeError("no answer from the probe to %r" % (args,))
-            chunk = os.read(fd, 1 << 20)
-            if not chunk:
-                raise ProbeError("the probe ended (%s)" % self.proc.poll())
-            self.buf += chunk
-        reply, self.buf = self.buf.split(b"\n", 1)
-        answer = json.loads(reply.decode("utf-8"))
-        if "error" in answer:
-            raise ProbeError("%s: %s" % (args[0], answer["error"]))
-        return answer
-
-    def close(self):
-        try:
-            self.proc.stdin.write(b"quit\n")
-            self.proc.stdin.close()
-            self.proc.wait(timeout=5)
-        except (OSError, subprocess.TimeoutExpired):
-            self.proc.kill()
-        self.proc.stdout.close()
 
 
 # ---- screenshots
@@ -253,20 +212,11 @@ def shows_program_icon(shot, rect, size=16):
 
 def line_settings(port):
     """(baud, data bits, parity enabled, two stop bits) of the port's near end."""
-    attrs = termios.tcgetattr(NEAR[port])
-    speeds = {getattr(termios, n): int(n[1:]) for n in dir(termios) if re.fullmatch(r"B\d+", n)}
-    cflag = attrs[2]
-    bits = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}[cflag & termios.CSIZE]
-    return speeds.get(attrs[5]), bits, bool(cflag & termios.PARENB), bool(cflag & termios.CSTOPB)
+    return driver.line_settings(NEAR[port])
 
 
 def reset_port(port):
-    """9600 baud and nothing left unread: what no tovmir has touched looks like."""
-    fd = NEAR[port]
-    attrs = termios.tcgetattr(fd)
-    attrs[4] = attrs[5] = termios.B9600
-    termios.tcsetattr(fd, termios.TCSANOW, attrs)
-    termios.tcflush(fd, termios.TCIOFLUSH)
+    reset_line(NEAR[port])
 
 
 def send(port, data):
@@ -837,15 +787,6 @@ class Closing(unittest.TestCase):
 
 # ---- the session
 
-def desktop_offset():
-    tree = subprocess.run(["xwininfo", "-root", "-tree"], env=SESSION.env, check=True,
-                          stdout=subprocess.PIPE, timeout=30).stdout.decode("utf-8", "replace")
-    m = re.search(r'"tovmir - Wine desktop".*\s\+(-?\d+)\+(-?\d+)\s*$', tree, re.M)
-    if not m:
-        raise HarnessError("no Wine desktop window on the display")
-    return int(m.group(1)), int(m.group(2))
-
-
 def setUpModule():
     global SESSION, PROBE, FACE, DESKTOP
     SESSION = WineSession(ports=PORTS, prefix=OPTS.prefix, desktop="1024x768",
@@ -863,7 +804,7 @@ def setUpModule():
                                         env=SESSION.env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL).returncode == 0,
                  10, "the Wine desktop window")
-        DESKTOP = desktop_offset()
+        DESKTOP = desktop_offset(SESSION)
     except BaseException:
         tearDownModule()
         raise
