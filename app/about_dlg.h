@@ -6,7 +6,7 @@
 
 namespace tovmir {
 
-class CAboutDlg : public CDialog {
+class CAboutDlg final : public CDialog {
  public:
   CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
   ~CAboutDlg() override = default;

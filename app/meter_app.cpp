@@ -19,7 +19,7 @@ BOOL CMeterApp::InitInstance() {
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;
-  }  // the window object goes, and with it the serial link
+  }              // the window object goes, and with it the serial link
   return FALSE;  // no message loop of our own: the program ends
 }
 

@@ -6,7 +6,7 @@
 
 namespace tovmir {
 
-class CMeterApp : public CWinApp {
+class CMeterApp final : public CWinApp {
  public:
   CMeterApp() = default;  // no application name, as the framework's default
   ~CMeterApp() override = default;

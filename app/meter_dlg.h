@@ -2,9 +2,11 @@
 // link, routes the window's messages to the receiver logic and the painter, and offers the
 // about box from its system menu.
 //
-// Threads: every handler runs on the window's thread. The reader thread calls LinkByte,
-// and through the decoder RequestRedraw, which has the window repainted on its own thread
-// before it returns, and does nothing once the window is going away.
+// Threads (receiver.h says what every front end keeps to): every handler runs on the
+// window's thread, the watchdog's WM_TIMER included. The reader thread decodes each byte
+// itself, without a lock (LinkByte), and through the decoder calls RequestRedraw, which
+// has the window repainted on the window's thread before it returns (RDW_UPDATENOW), and
+// does nothing once the window is going away. The painter reads the state's fields whole.
 #pragma once
 
 #include <atomic>
@@ -16,7 +18,7 @@
 
 namespace tovmir {
 
-class CMeterDlg : public CDialog, public LinkOwner, public RedrawSink {
+class CMeterDlg final : public CDialog, public LinkOwner, public RedrawSink {
  public:
   explicit CMeterDlg(CWnd* pParent = nullptr);
   ~CMeterDlg() override;

@@ -16,7 +16,7 @@ void PaintMeter(CDC& dc, int width, int meter_height, const MeterState& state);
 
 // The figure's calls carried out on a device context: one-pixel black outlines, brushes
 // selected per shape, the previous pen and brush put back when it goes.
-class GdiFigureSurface : public FigureSurface {
+class GdiFigureSurface final : public FigureSurface {
  public:
   explicit GdiFigureSurface(CDC& dc);
   ~GdiFigureSurface();

@@ -2,11 +2,13 @@
 // and libstdc++'s exception machinery with its message-decoding terminate handler would be
 // most of it. The program throws nothing; if the library ever has to (memory exhausted, a
 // broken length), the program ends at once, as an unhandled exception would end it.
+#include <bits/functexcept.h>
 #include <cstdlib>
 #include <new>
-#include <bits/functexcept.h>
 
-namespace __gnu_cxx { void __verbose_terminate_handler() { std::abort(); } }
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 namespace std {
 void __throw_bad_exception() { abort(); }
 void __throw_bad_alloc() { abort(); }
@@ -28,7 +30,7 @@ void __throw_ios_failure(const char*, int) { abort(); }
 void __throw_system_error(int) { abort(); }
 void __throw_future_error(int) { abort(); }
 void __throw_bad_function_call() { abort(); }
-}
+}  // namespace std
 void* operator new(std::size_t n) {
   if (void* p = std::malloc(n ? n : 1)) return p;
   std::abort();

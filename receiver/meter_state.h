@@ -1,10 +1,13 @@
 // meter_state.h: what the meter knows about the handset, and the protocol's byte values.
 //
-// One MeterState per meter window. The reader thread writes it through the decoder, the
-// window's thread through the watchdog, and the painter reads it; no lock is taken. Every
-// field is therefore a relaxed atomic of its stated width: each is read and written whole,
-// and no combination of fields is promised to be consistent across threads (the next
-// redraw corrects a stale paint).
+// One MeterState per meter (a window, or a port of monitor). The decoder writes it on the
+// thread bytes arrive on, the watchdog on the thread that ticks, and the painter reads it
+// (receiver.h says what every front end keeps to). Where no lock is taken (the Windows
+// program), every field is a relaxed atomic of its stated width: each is read and written
+// whole, and no combination of fields is promised to be consistent across threads (the
+// next redraw corrects a stale paint). A front end that takes a lock of its own (the Linux
+// window, monitor) gets consistent states for the same fields; a reader of the counters
+// without the lock (monitor's metrics) still reads each whole.
 #pragma once
 
 #include <atomic>
@@ -58,8 +61,8 @@ struct MeterState {
   Shared<std::uint8_t> m_bHollowShown{0};
   Shared<std::int32_t> m_nNetNo{kNetUnknown};  // the network number, 0-0xFFFF, or kNetUnknown
   Shared<std::int32_t> m_nNetAccum{0};         // digits of the network number gathered so far
-  Shared<std::uint8_t> m_bReceiving{0};  // set by every byte, cleared after a silence
-  Shared<std::uint8_t> m_bStartSeen{0};  // set by the start byte, cleared after a silence
+  Shared<std::uint8_t> m_bReceiving{0};        // set by every byte, cleared after a silence
+  Shared<std::uint8_t> m_bStartSeen{0};        // set by the start byte, cleared after a silence
   // Watchdog ticks since the last byte; kSilentParked after a silence timeout.
   Shared<std::int32_t> m_nSilentTicks{0};
 };

@@ -1,8 +1,17 @@
 // receiver.h: the handset's byte decoder, the silence watchdog and the status line.
 //
-// Pure logic over a MeterState. DecodeByte and ReceiveByte run on the reader thread;
-// WatchdogTick and StatusLineText on the window's thread. Each of them asks for at most one
-// redraw per call, through the RedrawSink the caller passes.
+// Pure logic over a MeterState. What every front end keeps to (each front end's main
+// header says how; CONTRIBUTING.md, "One byte's way"):
+//  - Bytes go through ReceiveByte one at a time, in the order they came, from one thread at
+//    a time (the reader's, where it runs); WatchdogTick once every 500 ms, from one thread
+//    at a time. The two may run at once on two threads: every field is read and written
+//    whole (meter_state.h), and the one race between them, a byte's reset of the silence
+//    count falling inside a tick, is settled by the tick in the byte's favour. A front end
+//    may also run both under one lock of its own.
+//  - Each call asks for at most one redraw, through the RedrawSink the caller passes,
+//    after the new value is stored and before the shown copy is updated.
+//  - StatusLineText and the painter read the state on the painting thread; a paint may see
+//    a state a byte is changing, and the redraw that byte asks for corrects it.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +21,12 @@
 
 namespace tovmir {
 
-// Implemented by whatever shows the meter: an immediate, complete repaint that has finished
-// when the call returns. May be called from the reader thread.
+// Implemented by whatever shows the meter, called from the thread that decoded the byte or
+// ran the tick: a repaint of the whole meter, showing the state as it is then or later. It
+// may be done before the call returns (the Windows program: RedrawWindow with
+// RDW_UPDATENOW, the reader waiting for the window's thread) or only asked for and done
+// soon after (the Linux window's next frame, monitor's printed line); what a front end
+// must not do is drop it.
 class RedrawSink {
  public:
   virtual void RequestRedraw() = 0;
@@ -44,8 +57,9 @@ void ReceiveByte(MeterState& s, std::uint8_t b, RedrawSink& sink);
 // level by one (the sweep).
 void WatchdogTick(MeterState& s, RedrawSink& sink);
 
-// WatchdogTick in its two steps, so that a reader's counter reset can be placed between
-// them. WatchdogCount returns the count before this tick; WatchdogTimeout acts on it.
+// WatchdogTick in its two steps. WatchdogCount returns the count before this tick;
+// WatchdogTimeout acts on it. Apart only so that a test can put a byte's counter reset
+// between them: the race they settle cannot be timed from outside.
 std::int32_t WatchdogCount(MeterState& s);
 void WatchdogTimeout(MeterState& s, std::int32_t before, RedrawSink& sink);
 

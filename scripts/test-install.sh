@@ -111,5 +111,6 @@ while read -r path; do
   [ -n "$path" ] && [ -e "$root$path" ] && ! [ -d "$root$path" ] && left+="$path "
 done <<<"$files"
 [ -z "$left" ] || fail "left behind after purging: $left"
-[ "$(installed)" = "$before" ] || fail "the root's packages differ from before: $(diff <(echo "$before") <(installed) | head -n 20)"
+[ "$(installed)" = "$before" ] \
+  || fail "the root's packages differ from before: $(diff <(echo "$before") <(installed) | head -n 20)"
 say "installed, used and purged: nothing left behind"

@@ -22,8 +22,7 @@ bool ReopeningLink::TryOpen(LinkOwner& owner, MeterState& state) {
     // From the name that opened: after an adapter came back as another ttyUSBn, the path
     // the user gave may be gone, and the by-id name must not be lost with it.
     names_ = ReopenNames(name, dev_);
-    if (std::find(names_.begin(), names_.end(), device_) == names_.end())
-      names_.push_back(device_);
+    if (std::find(names_.begin(), names_.end(), device_) == names_.end()) names_.push_back(device_);
     reopens_ += lost_;
     open_ = true;
     lost_ = false;

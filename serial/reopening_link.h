@@ -19,7 +19,7 @@ namespace tovmir {
 
 inline constexpr int kReopenSeconds = 1;
 
-class ReopeningLink {
+class ReopeningLink final {
  public:
   // device: the path the user's port name stands for (PortDevice); dev: the devices' folder
   // its other names are looked for in.

@@ -15,8 +15,7 @@ constexpr int kEmptyReadPauseMs = 50;
 constexpr int kJoinTimeoutMs = 1000;
 
 void ReportOpenFailed(SerialLink& link, const char* port_name) {
-  link.m_pOwner->LinkOpenFailed(std::string(port_name) + kTextCannotOpen, kTextError,
-                                link.m_error);
+  link.m_pOwner->LinkOpenFailed(std::string(port_name) + kTextCannotOpen, kTextError, link.m_error);
 }
 
 // A port that opened but cannot be set up is as unusable as one that did not open, and

@@ -37,6 +37,8 @@ extern const char kTextError[];       // "error", the message's caption
 struct SerialLink {
   PortHandle m_hComm = nullptr;  // kPortOpenFailed after a failed open; empty after a failed setup
   ThreadHandle m_hReader = nullptr;
+  // The reader's id, as the thread-creation call reports it: the program's record of its
+  // link keeps it, for a debugger, which names threads by it.
   std::uint32_t m_dwReaderId = 0;
   LinkOwner* m_pOwner = nullptr;
   OsError m_error;  // why the last open, setup or close step failed

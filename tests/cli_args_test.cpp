@@ -73,16 +73,19 @@ TEST(CommandLine, AUsageErrorIsOneLineAndAHint) {
       {{"replay", "-\x01"}, "tovmir-tool replay: unknown option '-\x01'"},  // not --version
       {{"replay", "a", "b"}, "tovmir-tool replay: unexpected argument 'b'"},
       {{"figure", "40", "20"}, "tovmir-tool figure: missing LEVEL HOLLOW"},
-      {{"figure", "40", "20", "3", "2"}, "tovmir-tool figure: HOLLOW takes a whole number from 0 to 1, not '2'"},
+      {{"figure", "40", "20", "3", "2"},
+       "tovmir-tool figure: HOLLOW takes a whole number from 0 to 1, not '2'"},
       {{"sim", "--seed"}, "tovmir-tool sim: option '--seed' needs a value"},
-      {{"sim", "--seed=-1"}, "tovmir-tool sim: option '--seed' takes a whole number from 0 to 2147483647, not '-1'"},
+      {{"sim", "--seed=-1"},
+       "tovmir-tool sim: option '--seed' takes a whole number from 0 to 2147483647, not '-1'"},
       {{"monitor", "--bars", "--json"}, "tovmir-tool monitor: --bars and --json go one at a time"},
       {{"plot", "log"}, "tovmir-tool plot: --png FILE is needed: where to write the picture"},
   };
   for (const auto& c : cases) {
     const ProcessResult r = Tool(c.args);
     EXPECT_EQ(r.status, 2) << c.line;
-    const std::string cmd = c.args.empty() || c.line.rfind("tovmir-tool: ", 0) == 0 ? "" : " " + c.args[0];
+    const std::string cmd =
+        c.args.empty() || c.line.rfind("tovmir-tool: ", 0) == 0 ? "" : " " + c.args[0];
     EXPECT_EQ(r.err, c.line + "\nTry 'tovmir-tool" + cmd + " --help'.\n");
     EXPECT_TRUE(r.out.empty());
   }

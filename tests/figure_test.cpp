@@ -74,8 +74,8 @@ TEST(Figure, StatusLineEndsTwoPixelsAboveTheClientBottom) {
 class RecordingSurface : public FigureSurface {
  public:
   void Polygon(Brush b, std::span<const Point> p) override {
-    calls.push_back("polygon " + std::to_string(static_cast<int>(b)) + " " + std::to_string(p.size()) +
-                    " " + std::to_string(p[0].x));
+    calls.push_back("polygon " + std::to_string(static_cast<int>(b)) + " " +
+                    std::to_string(p.size()) + " " + std::to_string(p[0].x));
   }
   void Rectangle(Brush b, const Rect& r) override {
     calls.push_back("rect " + std::to_string(static_cast<int>(b)) + " " + std::to_string(r.left));
@@ -116,8 +116,7 @@ void ExpectInside(int w, int h) {
             << w << "x" << h << " point " << i << " at " << c[i].x << "," << c[i].y;
   }
   for (const Rect& b : f.bars)
-    ASSERT_TRUE(b.left >= 0 && b.right <= w && b.top >= 0 && b.top <= b.bottom &&
-                b.bottom <= h)
+    ASSERT_TRUE(b.left >= 0 && b.right <= w && b.top >= 0 && b.top <= b.bottom && b.bottom <= h)
         << w << "x" << h;
 }
 

@@ -71,9 +71,11 @@ TEST(FigureTool, RejectsBadArguments) {
   EXPECT_NE(Figure({"0", "180", "13", "0", "--png", "/tmp/x.png"}).err.find("width 0"),
             std::string::npos);
   // A PNG that cannot be written says why.
-  for (const auto& [path, why] : {std::pair{"/nonexistent/dir/meter.png", "No such file or directory"},
-                                  std::pair{"/dev/full", "No space left on device"}})
-    EXPECT_NE(Figure({"40", "20", "3", "0", "--png", path}).err.find(why), std::string::npos) << path;
+  for (const auto& [path, why] :
+       {std::pair{"/nonexistent/dir/meter.png", "No such file or directory"},
+        std::pair{"/dev/full", "No space left on device"}})
+    EXPECT_NE(Figure({"40", "20", "3", "0", "--png", path}).err.find(why), std::string::npos)
+        << path;
   EXPECT_EQ(Figure({"0", "1", "0", "0"}).status, 0) << "a listing is fine at width 0";
 }
 
@@ -137,7 +139,8 @@ TEST(FigureTool, PngShowsTheMeterAsTheWindowWould) {
 }
 
 TEST(FigureTool, PngOfAHollowAntenna) {
-  const std::string path = RenderPng("hollow.png", {"400", "180", "0", "1", "--status", "網番号:1234"});
+  const std::string path =
+      RenderPng("hollow.png", {"400", "180", "0", "1", "--status", "網番号:1234"});
   Png png(path);
   ASSERT_TRUE(png.ok());
   EXPECT_EQ(png.At(85, 150), kFace) << "inside the hollow mast";
@@ -148,15 +151,19 @@ TEST(FigureTool, PngOfAHollowAntenna) {
   unlink(path.c_str());
 }
 
-
 // A monitor session's log: level 3, then 12 from 10 s, silent from 20 s to 25 s, then 7.
 std::string SessionLog() {
   const char* lines[] = {
-      R"({"time":"2026-12-09T10:00:00.000+09:00","event":"init","level":3,"antenna":"filled","net":"1234","receiving":true})",
-      R"({"time":"2026-12-09T10:00:10.000+09:00","event":"byte","level":12,"antenna":"filled","net":"1234","receiving":true})",
-      R"({"time":"2026-12-09T10:00:20.000+09:00","event":"tick","level":13,"antenna":"filled","net":"1234","receiving":false})",
-      R"({"time":"2026-12-09T10:00:25.000+09:00","event":"byte","level":7,"antenna":"hollow","net":"5678","receiving":true})",
-      R"({"time":"2026-12-09T10:00:30.000+09:00","event":"byte","level":7,"antenna":"hollow","net":"5678","receiving":true})",
+      R"({"time":"2026-12-09T10:00:00.000+09:00","event":"init","level":3,)"
+      R"("antenna":"filled","net":"1234","receiving":true})",
+      R"({"time":"2026-12-09T10:00:10.000+09:00","event":"byte","level":12,)"
+      R"("antenna":"filled","net":"1234","receiving":true})",
+      R"({"time":"2026-12-09T10:00:20.000+09:00","event":"tick","level":13,)"
+      R"("antenna":"filled","net":"1234","receiving":false})",
+      R"({"time":"2026-12-09T10:00:25.000+09:00","event":"byte","level":7,)"
+      R"("antenna":"hollow","net":"5678","receiving":true})",
+      R"({"time":"2026-12-09T10:00:30.000+09:00","event":"byte","level":7,)"
+      R"("antenna":"hollow","net":"5678","receiving":true})",
   };
   std::string log;
   for (const char* l : lines) log += std::string(l) + "\n";
@@ -176,14 +183,14 @@ TEST(PlotTool, StepsWhereTheLogStepsAndShadingWhereItWasSilent) {
   auto pixel = [&](double t, double level) {
     return png.At(static_cast<int>(at.XOf(t)), static_cast<int>(std::lround(at.YOf(level))));
   };
-  EXPECT_EQ(pixel(5, 3), kPlotLine);       // level 3 for the first ten seconds
+  EXPECT_EQ(pixel(5, 3), kPlotLine);  // level 3 for the first ten seconds
   EXPECT_EQ(pixel(5, 12), kPlotGround);
-  EXPECT_EQ(pixel(15, 12), kPlotLine);     // then 12
+  EXPECT_EQ(pixel(15, 12), kPlotLine);  // then 12
   EXPECT_EQ(pixel(15, 3), kPlotGround);
   EXPECT_EQ(pixel(22.5, 8), kPlotSilence);  // silent from 20 s to 25 s
   EXPECT_EQ(pixel(22.5, 13), kPlotLine);
   EXPECT_EQ(pixel(27.5, 7), kPlotLine);
-  EXPECT_EQ(pixel(27.5, 2), kPlotGround);   // receiving again: no shade
+  EXPECT_EQ(pixel(27.5, 2), kPlotGround);  // receiving again: no shade
   EXPECT_EQ(pixel(17.5, 2), kPlotGround);
 }
 
@@ -191,8 +198,10 @@ TEST(PlotTool, StepsWhereTheLogStepsAndShadingWhereItWasSilent) {
 // name, or after the others.
 std::string LineWith(const std::string& field) {
   std::vector<std::string> fields = {R"("time":"2026-12-09T10:00:00.000+09:00")",
-                                     R"("event":"init")", R"("level":3)",
-                                     R"("antenna":"filled")", R"("net":"1234")",
+                                     R"("event":"init")",
+                                     R"("level":3)",
+                                     R"("antenna":"filled")",
+                                     R"("net":"1234")",
                                      R"("receiving":true)"};
   const std::string key = field.substr(0, field.find(':') + 1);
   const auto same = std::find_if(fields.begin(), fields.end(),
@@ -238,7 +247,8 @@ TEST(PlotTool, LogsItCannotDraw) {
       {LineWith("\"antenna\":\"\x7f\\u001b\""), R"(field "antenna": "\u007f\u001b" is not)"},
       {LineWith(R"("antenna":"fill\uzzzzed")"), R"(a \u escape without four hexadecimal digits)"},
       {LineWith(R"("antenna":"\u-001")"), R"(a \u escape without four hexadecimal digits)"},
-      {LineWith(R"("\u001b)" + std::string(60, 'k') + R"(":1,"\u001b)" + std::string(60, 'k') + R"(":1)"),
+      {LineWith(R"("\u001b)" + std::string(60, 'k') + R"(":1,"\u001b)" + std::string(60, 'k') +
+                R"(":1)"),
        R"(the key "\u001b)" + std::string(39, 'k') + R"("... given twice)"},
       {"\n", "no lines to draw"},
   };
@@ -252,15 +262,20 @@ TEST(PlotTool, LogsItCannotDraw) {
   const ProcessResult mixed = RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png}, two);
   EXPECT_EQ(mixed.status, 2);
   EXPECT_NE(mixed.err.find(R"(line 2: the log holds more than one port ("A" and "B"): choose one)"),
-            std::string::npos) << mixed.err;
+            std::string::npos)
+      << mixed.err;
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--port", "B"}, two).status, 0);
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--port", "C"}, two).status, 2);
   for (const char* fine : {R"("time":"2024-02-29T23:59:60Z")", R"("net":null)", R"("elapsed":0.5)",
                            R"("elapsed":1000000000)", R"("event":"lost")"})
-    EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png}, LineWith(fine)).status, 0) << fine;
+    EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png}, LineWith(fine)).status, 0)
+        << fine;
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "/nonexistent/log", "--png", png}).status, 1);
-  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--width", "10"}, SessionLog()).status, 2);
-  const ProcessResult full = RunProcess({TOVMIR_TOOL, "plot", "-", "--png", "/dev/full"}, SessionLog());
+  EXPECT_EQ(
+      RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png, "--width", "10"}, SessionLog()).status,
+      2);
+  const ProcessResult full =
+      RunProcess({TOVMIR_TOOL, "plot", "-", "--png", "/dev/full"}, SessionLog());
   EXPECT_EQ(full.status, 1);
   EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
 }
@@ -282,7 +297,8 @@ TEST(PlotTool, AClockSetBackIsMarkedOnTheTimeAxis) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(elapsed ? "line 3: the clock was set back by 1:00:00 (to 09:00:20)"
                                  : "line 3: the clock was set back by 0:59:50"),
-              std::string::npos) << r.err;
+              std::string::npos)
+        << r.err;
     Png png(path);
     // With its own clock the session keeps its 30 s; without, the ten seconds before the
     // step are unknown and taken as none.
@@ -320,9 +336,9 @@ TEST(PlotTool, ThePictureNeverReplacesTheLogOrAFileByHalves) {
   };
   // Room for a few kilobytes only, and the signal that would end the writer ignored: the
   // write fails part way.
-  const ProcessResult cut = RunProcess(
-      {"/bin/sh", "-c", "ulimit -f 4; trap '' XFSZ; exec " TOVMIR_TOOL " plot " + log +
-                            " --png " + old + " --width 4000 --height 2000"});
+  const ProcessResult cut = RunProcess({"/bin/sh", "-c",
+                                        "ulimit -f 4; trap '' XFSZ; exec " TOVMIR_TOOL " plot " +
+                                            log + " --png " + old + " --width 4000 --height 2000"});
   EXPECT_EQ(cut.status, 1);
   EXPECT_NE(cut.err.find("File too large"), std::string::npos) << cut.err;
   EXPECT_EQ(RunProcess({"/bin/cat", old}).out, "the picture that was there");

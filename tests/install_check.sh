@@ -21,7 +21,8 @@ for program in "${programs[@]}"; do
   [ -f "$page" ] || fail "no manual page at $page"
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "the manual page of $program has warnings: $warnings"
-  text=$(LC_ALL=C.UTF-8 MANWIDTH=80 MANPATH="$root/usr/share/man" man -E UTF-8 "$program" 2>/dev/null)
+  text=$(LC_ALL=C.UTF-8 MANWIDTH=80 MANPATH="$root/usr/share/man" man -E UTF-8 "$program" \
+           2>/dev/null)
   grep -q "tovmir $version" <<<"$text" || fail "man $program does not find the page of $version"
   [ -f "$root/usr/share/bash-completion/completions/$program" ] || fail "no completion of $program"
 done
@@ -42,7 +43,8 @@ if [ "$window" = ON ]; then
   [ -f "$root/usr/share/metainfo/$id.metainfo.xml" ] || fail "no metainfo $id.metainfo.xml"
   for size in 16 24 32 48 64 128 256; do
     png=$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png
-    [ "$(identify -format %wx%h "$png" 2>/dev/null)" = "${size}x${size}" ] || fail "no ${size}x${size} icon"
+    [ "$(identify -format %wx%h "$png" 2>/dev/null)" = "${size}x${size}" ] \
+      || fail "no ${size}x${size} icon"
   done
 fi
 echo "install_check: installed and used: ${programs[*]} $version"

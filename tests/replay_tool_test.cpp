@@ -101,8 +101,9 @@ TEST(ReplayTool, TicksCommentsAndSpellingsOfBytes) {
   EXPECT_NE(lines[5].find("tick level=7 "), std::string::npos);
   EXPECT_NE(lines[5].find(" silent=3 redraws=0 "), std::string::npos);
   EXPECT_NE(lines[6].find("tick level=8 shown=8 "), std::string::npos);
-  EXPECT_NE(lines[6].find(" receiving=0 start=0 silent=255 redraws=1 status=携帯の電源が入ってません"),
-            std::string::npos);
+  EXPECT_NE(
+      lines[6].find(" receiving=0 start=0 silent=255 redraws=1 status=携帯の電源が入ってません"),
+      std::string::npos);
 }
 
 TEST(ReplayTool, BadTokensNameTheLineAndKeepEarlierLines) {
@@ -146,10 +147,12 @@ TEST(ReplayTool, InputThatCannotBeReadAndOutputThatCannotBeWritten) {
 
   const std::string script = TempFile("full.txt", "a3 c5 t t t t\n");
   for (const char* raw : {"", "--raw "}) {
-    const ProcessResult full = Shell(TOVMIR_TOOL " replay " + std::string(raw) + script + " > /dev/full");
+    const ProcessResult full =
+        Shell(TOVMIR_TOOL " replay " + std::string(raw) + script + " > /dev/full");
     EXPECT_EQ(full.status, 1) << raw;
     EXPECT_NE(full.err.find("cannot write to standard output: No space left on device"),
-              std::string::npos) << full.err;
+              std::string::npos)
+        << full.err;
   }
 }
 
@@ -157,7 +160,8 @@ TEST(ReplayTool, AnEndlessTokenIsRefusedAtOnceAndShownCutShortAndEscaped) {
   Child endless({TOVMIR_TOOL, "replay", "/dev/zero"});
   EXPECT_EQ(endless.Wait(5000), 2) << "read on and on";
   const std::string err = endless.Errors();
-  EXPECT_NE(err.find("line 1: a token longer than 64 bytes: '\\x00\\x00"), std::string::npos) << err;
+  EXPECT_NE(err.find("line 1: a token longer than 64 bytes: '\\x00\\x00"), std::string::npos)
+      << err;
   EXPECT_LT(err.size(), 300u);
 
   const ProcessResult big = Replay({}, "c5 " + std::string(1 << 20, 'a'));
@@ -175,7 +179,8 @@ TEST(ReplayTool, MissingFilesAndBadArguments) {
   const ProcessResult missing = Replay({"/nonexistent/script"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("cannot open '/nonexistent/script': No such file or directory"),
-            std::string::npos) << missing.err;
+            std::string::npos)
+      << missing.err;
   EXPECT_TRUE(missing.out.empty());
   EXPECT_EQ(Replay({"--raw", "/nonexistent/capture"}).status, 1);
   EXPECT_EQ(Replay({"--raw"}).status, 2);

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "receiver/receiver.h"
-#include "tools/sim/sim_session.h"
 #include "tools/render/term_view.h"
+#include "tools/sim/sim_session.h"
 
 namespace tovmir {
 namespace {
@@ -100,7 +100,8 @@ std::string CellAt(const std::string& line, int column) {
   size_t i = 0;
   for (int c = 0; i < line.size(); ++c) {
     size_t len = 1;
-    while (i + len < line.size() && (static_cast<unsigned char>(line[i + len]) & 0xC0) == 0x80) ++len;
+    while (i + len < line.size() && (static_cast<unsigned char>(line[i + len]) & 0xC0) == 0x80)
+      ++len;
     if (c == column) return line.substr(i, len);
     i += len;
   }

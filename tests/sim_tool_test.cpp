@@ -108,8 +108,8 @@ TEST(SimTool, BadScriptsAndArguments) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("line 2"), std::string::npos) << bad.err;
   EXPECT_TRUE(bad.out.empty()) << "nothing is opened for a bad script";
-  for (const char* script : {"t\n", "wait -1\n", "wait x\n", "c5 zz\n", "wait 0x10\n",
-                             "wait 1e3\n", "wait inf\n", "wait .\n"})
+  for (const char* script : {"t\n", "wait -1\n", "wait x\n", "c5 zz\n", "wait 0x10\n", "wait 1e3\n",
+                             "wait inf\n", "wait .\n"})
     EXPECT_EQ(RunProcess({TOVMIR_TOOL, "sim", "-"}, script).status, 2) << script;
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "sim", "/nonexistent/script"}).status, 1);
   EXPECT_EQ(RunProcess({TOVMIR_TOOL, "sim", "--seed", "x"}).status, 2);
@@ -118,8 +118,9 @@ TEST(SimTool, BadScriptsAndArguments) {
 
   // Scripts that cannot be read are errors, not empty scripts; an endless token ends it.
   const std::string dir = testing::TempDir();
-  for (const auto& [script, why] : {std::pair{dir, "Is a directory"},
-                                    std::pair{std::string("/proc/self/mem"), "Input/output error"}}) {
+  for (const auto& [script, why] :
+       {std::pair{dir, "Is a directory"},
+        std::pair{std::string("/proc/self/mem"), "Input/output error"}}) {
     const ProcessResult r = RunProcess({TOVMIR_TOOL, "sim", script});
     EXPECT_EQ(r.status, 1) << script;
     EXPECT_NE(r.err.find("cannot read '" + script + "': " + why), std::string::npos) << r.err;
@@ -158,7 +159,8 @@ TEST(SimTool, WritesIntoAnExistingPortAndStopsAtOnceOnSigterm) {
   while (bytes.size() < 7 && Clock::now() < deadline) {
     pollfd p = {master, POLLIN, 0};
     char buf[16];
-    if (poll(&p, 1, 100) > 0) bytes.append(buf, static_cast<size_t>(std::max<ssize_t>(0, read(master, buf, sizeof buf))));
+    if (poll(&p, 1, 100) > 0)
+      bytes.append(buf, static_cast<size_t>(std::max<ssize_t>(0, read(master, buf, sizeof buf))));
   }
   ASSERT_GE(bytes.size(), 7u);
   EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xA3);
@@ -204,7 +206,8 @@ std::string Trimmed(const std::string& text) {
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line + "\n";
   }
-  while (out.size() > 1 && out[out.size() - 1] == '\n' && out[out.size() - 2] == '\n') out.pop_back();
+  while (out.size() > 1 && out[out.size() - 1] == '\n' && out[out.size() - 2] == '\n')
+    out.pop_back();
   return out;
 }
 
@@ -223,7 +226,8 @@ void ExpectTerminalShows(const std::string& lang, bool utf8) {
 
   MeterState state;
   NullSink sink;
-  for (int b : {0xA3, 0x81, 0xC9, 0xAD, 1, 2, 3, 4}) ReceiveByte(state, static_cast<std::uint8_t>(b), sink);
+  for (int b : {0xA3, 0x81, 0xC9, 0xAD, 1, 2, 3, 4})
+    ReceiveByte(state, static_cast<std::uint8_t>(b), sink);
   const std::string want = Trimmed(RenderMeterText(state, 80, 23, utf8));
   std::string shown;
   for (auto deadline = Clock::now() + std::chrono::seconds(10); Clock::now() < deadline;) {

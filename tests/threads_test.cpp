@@ -41,8 +41,8 @@ class PaintingSink : public RedrawSink {
   void RequestRedraw() override {
     const int level = s_.m_nLevel;
     const std::string text = StatusLineText(s_);
-    const bool valid_text = kValidTexts.count(text) ||
-                            (text.rfind(kTextNetLabel, 0) == 0 && text.size() == 11);
+    const bool valid_text =
+        kValidTexts.count(text) || (text.rfind(kTextNetLabel, 0) == 0 && text.size() == 11);
     if (level < 0 || level > 15 || !valid_text) bad.fetch_add(1);
     if (s_.m_nNetNo == 0x1234) saw_net.fetch_add(1);
     if (s_.m_bHollow) saw_hollow.fetch_add(1);

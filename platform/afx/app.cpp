@@ -17,11 +17,16 @@ CWinApp* g_app = nullptr;
 
 void CCommandLineInfo::ParseParam(const char* param, BOOL flag, BOOL) {
   if (flag) {
-    if (!lstrcmpiA(param, "p")) m_nShellCommand = FilePrint;
-    else if (!lstrcmpiA(param, "pt")) m_nShellCommand = FilePrintTo;
-    else if (!lstrcmpiA(param, "dde")) m_nShellCommand = FileDDE;
-    else if (!lstrcmpiA(param, "Automation")) m_nShellCommand = AppAutomation;
-    else if (!lstrcmpiA(param, "Embedding")) m_nShellCommand = AppEmbedding;
+    if (!lstrcmpiA(param, "p"))
+      m_nShellCommand = FilePrint;
+    else if (!lstrcmpiA(param, "pt"))
+      m_nShellCommand = FilePrintTo;
+    else if (!lstrcmpiA(param, "dde"))
+      m_nShellCommand = FileDDE;
+    else if (!lstrcmpiA(param, "Automation"))
+      m_nShellCommand = AppAutomation;
+    else if (!lstrcmpiA(param, "Embedding"))
+      m_nShellCommand = AppEmbedding;
     return;
   }
   if (m_strFileName.IsEmpty()) {
@@ -29,7 +34,7 @@ void CCommandLineInfo::ParseParam(const char* param, BOOL flag, BOOL) {
     if (m_nShellCommand == FileNew) m_nShellCommand = FileOpen;
   } else if (m_nShellCommand == FilePrintTo) {
     // After /pt: the printer, its driver and its port.
-    CString* next = m_strPrinterName.IsEmpty() ? &m_strPrinterName
+    CString* next = m_strPrinterName.IsEmpty()  ? &m_strPrinterName
                     : m_strDriverName.IsEmpty() ? &m_strDriverName
                     : m_strPortName.IsEmpty()   ? &m_strPortName
                                                 : nullptr;

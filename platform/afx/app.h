@@ -17,7 +17,15 @@ namespace tovmir {
 
 class CCommandLineInfo {
  public:
-  enum ShellCommand { FileNew, FileOpen, FilePrint, FilePrintTo, FileDDE, AppAutomation, AppEmbedding };
+  enum ShellCommand {
+    FileNew,
+    FileOpen,
+    FilePrint,
+    FilePrintTo,
+    FileDDE,
+    AppAutomation,
+    AppEmbedding
+  };
   virtual ~CCommandLineInfo() = default;
   // One argument: a flag (after its / or -) or a plain argument.
   virtual void ParseParam(const char* param, BOOL flag, BOOL last);

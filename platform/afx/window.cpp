@@ -127,14 +127,6 @@ int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
   return MessageBoxW(m_hWnd, t.c_str(), caption ? c.c_str() : nullptr, type);
 }
 
-// ---- CPaintDC
-
-CPaintDC::CPaintDC(CWnd* wnd) : CDC(nullptr), m_hWnd(wnd->GetSafeHwnd()) {
-  m_hDC = BeginPaint(m_hWnd, &m_ps);
-}
-
-CPaintDC::~CPaintDC() { EndPaint(m_hWnd, &m_ps); }
-
 // ---- CDialog
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
@@ -168,7 +160,8 @@ INT_PTR CDialog::DoModal() {
 
   // Without a parent of its own a modal box belongs to the main window, as in MFC.
   HWND parent = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr;
-  if (!parent && AfxGetMainWnd() && AfxGetMainWnd() != this) parent = AfxGetMainWnd()->GetSafeHwnd();
+  if (!parent && AfxGetMainWnd() && AfxGetMainWnd() != this)
+    parent = AfxGetMainWnd()->GetSafeHwnd();
   const bool disabled_parent = parent && IsWindowEnabled(parent);
   if (disabled_parent) EnableWindow(parent, FALSE);
 
@@ -196,7 +189,9 @@ INT_PTR CDialog::DoModal() {
       }
     }
     // Give activation back before the window goes, so that the parent comes to the front.
-    if (IsWindow(h)) SetWindowPos(h, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
+    if (IsWindow(h))
+      SetWindowPos(h, nullptr, 0, 0, 0, 0,
+                   SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
   }
   if (disabled_parent) {
     EnableWindow(parent, TRUE);

@@ -69,7 +69,8 @@ LRESULT SysCommand(CCmdTarget* t, WPARAM w, LPARAM l) {
 }
 template <auto F>
 LRESULT Size(CCmdTarget* t, WPARAM w, LPARAM l) {
-  (Self<F>(t)->*F)(static_cast<UINT>(w), static_cast<short>(LOWORD(l)), static_cast<short>(HIWORD(l)));
+  (Self<F>(t)->*F)(static_cast<UINT>(w), static_cast<short>(LOWORD(l)),
+                   static_cast<short>(HIWORD(l)));
   return 0;
 }
 template <auto F>
@@ -84,30 +85,37 @@ LRESULT Handle(CCmdTarget* t, WPARAM, LPARAM) {
 
 }  // namespace msg
 
-#define DECLARE_MESSAGE_MAP()                                             \
- public:                                                                  \
-  static const ::tovmir::MessageMap* GetThisMessageMap();                 \
-  const ::tovmir::MessageMap* GetMessageMap() const override {            \
-    return GetThisMessageMap();                                           \
+// The message-map macros open a table in one macro and close it in another, which a
+// formatter cannot follow: they are laid out by hand.
+// clang-format off
+#define DECLARE_MESSAGE_MAP()                                                     \
+ public:                                                                          \
+  static const ::tovmir::MessageMap* GetThisMessageMap();                         \
+  const ::tovmir::MessageMap* GetMessageMap() const override {                    \
+    return GetThisMessageMap();                                                   \
   }
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                            \
-  const ::tovmir::MessageMap* theClass::GetThisMessageMap() {             \
-    using ThisClass [[maybe_unused]] = theClass;                          \
-    using TheBaseClass = baseClass;                                       \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                    \
+  const ::tovmir::MessageMap* theClass::GetThisMessageMap() {                     \
+    using ThisClass [[maybe_unused]] = theClass;                                  \
+    using TheBaseClass = baseClass;                                               \
     static const ::tovmir::MessageMapEntry entries[] = {
-#define END_MESSAGE_MAP()                                                 \
-      {0, 0, nullptr}};                                                   \
-    static const ::tovmir::MessageMap map = {TheBaseClass::GetThisMessageMap(), entries}; \
-    return &map;                                                          \
+#define END_MESSAGE_MAP()                                                         \
+      {0, 0, nullptr}};                                                           \
+    static const ::tovmir::MessageMap map = {TheBaseClass::GetThisMessageMap(),   \
+                                             entries};                            \
+    return &map;                                                                  \
   }
 
 #define ON_COMMAND(id, memberFxn) {WM_COMMAND, (id), &::tovmir::msg::Void<memberFxn>},
 #define ON_WM_PAINT() {WM_PAINT, 0, &::tovmir::msg::Void<&ThisClass::OnPaint>},
-#define ON_WM_SYSCOMMAND() {WM_SYSCOMMAND, 0, &::tovmir::msg::SysCommand<&ThisClass::OnSysCommand>},
-#define ON_WM_QUERYDRAGICON() {WM_QUERYDRAGICON, 0, &::tovmir::msg::Handle<&ThisClass::OnQueryDragIcon>},
+#define ON_WM_SYSCOMMAND()                                                        \
+  {WM_SYSCOMMAND, 0, &::tovmir::msg::SysCommand<&ThisClass::OnSysCommand>},
+#define ON_WM_QUERYDRAGICON()                                                     \
+  {WM_QUERYDRAGICON, 0, &::tovmir::msg::Handle<&ThisClass::OnQueryDragIcon>},
 #define ON_WM_SIZE() {WM_SIZE, 0, &::tovmir::msg::Size<&ThisClass::OnSize>},
 #define ON_WM_TIMER() {WM_TIMER, 0, &::tovmir::msg::Timer<&ThisClass::OnTimer>},
+// clang-format on
 
 // A menu handle, borrowed.
 class CMenu {
@@ -133,13 +141,17 @@ class CWnd : public CCmdTarget {
   LRESULT Default();
   int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
 
-  CMenu* GetSystemMenu(BOOL revert) const { return CMenu::FromHandle(::GetSystemMenu(m_hWnd, revert)); }
+  CMenu* GetSystemMenu(BOOL revert) const {
+    return CMenu::FromHandle(::GetSystemMenu(m_hWnd, revert));
+  }
   BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
   void GetClientRect(RECT* r) const { ::GetClientRect(m_hWnd, r); }
-  LRESULT SendMessage(UINT m, WPARAM w = 0, LPARAM l = 0) const { return ::SendMessageW(m_hWnd, m, w, l); }
+  LRESULT SendMessage(UINT m, WPARAM w = 0, LPARAM l = 0) const {
+    return ::SendMessageW(m_hWnd, m, w, l);
+  }
   HICON SetIcon(HICON icon, BOOL big) {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL,
-                                               reinterpret_cast<LPARAM>(icon)));
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
   }
 
   static const MessageMap* GetThisMessageMap();

@@ -86,7 +86,8 @@ std::string PortAccessHint(const std::string& device, const OsError& why) {
   if (getgrgid_r(st.st_gid, &gr, buf.data(), buf.size(), &found) != 0 || !found) return {};
   const std::string name = gr.gr_name;
   std::vector<gid_t> mine(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
-  mine.resize(static_cast<size_t>(std::max(getgroups(static_cast<int>(mine.size()), mine.data()), 0)));
+  mine.resize(
+      static_cast<size_t>(std::max(getgroups(static_cast<int>(mine.size()), mine.data()), 0)));
   if (getegid() == st.st_gid || std::find(mine.begin(), mine.end(), st.st_gid) != mine.end())
     return {};  // refused for another reason than the group
   // Joined since this session began: the membership only counts from the next login.
@@ -97,8 +98,9 @@ std::string PortAccessHint(const std::string& device, const OsError& why) {
       if (std::strcmp(*member, me->pw_name) == 0)
         return device + " belongs to the group " + name + ", which you have joined since you " +
                "logged in: log out and in again.";
-  return device + " belongs to the group " + name + ", which you are not in. To join it: " +
-         "sudo usermod -aG " + name + " $USER, then log out and in again.";
+  return device + " belongs to the group " + name +
+         ", which you are not in. To join it: " + "sudo usermod -aG " + name +
+         " $USER, then log out and in again.";
 }
 
 bool PortReadSettings(PortHandle p, OsError* why) {

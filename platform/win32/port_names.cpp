@@ -6,8 +6,6 @@ namespace tovmir {
 // unless told otherwise.
 std::string DefaultPort(const std::string&) { return "COM1"; }
 
-std::vector<std::string> ReopenNames(const std::string& path, const std::string&) {
-  return {path};
-}
+std::vector<std::string> ReopenNames(const std::string& path, const std::string&) { return {path}; }
 
 }  // namespace tovmir

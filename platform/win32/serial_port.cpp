@@ -129,8 +129,8 @@ void PortStop(PortHandle p) {
 }
 
 bool ClosePort(PortHandle p, OsError* why) {
-  const bool ok = !p->have_original || SetCommState(p->file, &p->original) ||
-                  FailWithLastError(why);
+  const bool ok =
+      !p->have_original || SetCommState(p->file, &p->original) || FailWithLastError(why);
   Release(p);
   return ok;
 }

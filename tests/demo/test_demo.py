@@ -37,18 +37,24 @@ def wait_for(condition, timeout, what):
         time.sleep(0.1)
 
 
-def ours_running(marker):
-    """Processes whose command line or environment mentions marker."""
+def ours_running(session, marker):
+    """Processes of the session the test started (its own, not another run's or a meter the
+    user has open) whose command line or environment mentions marker."""
     found = []
     for pid in os.listdir("/proc"):
         if not pid.isdigit() or int(pid) == os.getpid():
             continue
         try:
+            with open("/proc/%s/stat" % pid, "rb") as f:
+                # pid (comm) state ppid pgrp session ...: comm may hold spaces and ")".
+                fields = f.read().rsplit(b")", 1)[1].split()
+            if int(fields[3]) != session:
+                continue
             with open("/proc/%s/cmdline" % pid, "rb") as f:
                 cmd = f.read()
             with open("/proc/%s/environ" % pid, "rb") as f:
                 env = f.read()
-        except OSError:
+        except (OSError, IndexError, ValueError):
             continue
         if marker.encode() in cmd or marker.encode() in env:
             found.append((pid, cmd.replace(b"\0", b" ").decode(errors="replace")))
@@ -90,16 +96,20 @@ class InTheTerminal(unittest.TestCase):
                 return subprocess.run(tmux + ["capture-pane", "-p", "-t", "demo"],
                                       capture_output=True, text=True).stdout
             # The first run builds; then the meter appears with the network number.
-            wait_for(lambda: "\u2588" in pane() and "網番号:" in pane(), 600, "the meter in the terminal")
-            time.sleep(10)
-            shown = pane()
-            self.assertIn("網番号:", shown)
+            wait_for(lambda: "\u2588" in pane() and "網番号:" in pane(), 600,
+                     "the meter in the terminal")
+            first = pane()
+            wait_for(lambda: pane() != first, 20, "the meter to change")
+            self.assertIn("網番号:", pane())
             self.assertIn(first_line, subprocess.run(
                 tmux + ["capture-pane", "-p", "-S", "-", "-t", "demo"],
                 capture_output=True, text=True).stdout.replace("\n", ""))
             subprocess.run(tmux + ["send-keys", "-t", "demo", "C-c"], check=True)
             wait_for(lambda: "DEMO-EXIT" in pane(), 10, "the demo to end on Ctrl-C")
-            self.assertEqual(ours_running(os.path.join("tools", "tovmir-tool") + " sim"), [])
+            session = int(subprocess.run(tmux + ["display", "-p", "-t", "demo", "#{pane_pid}"],
+                                         capture_output=True, text=True).stdout)
+            self.assertEqual(ours_running(session, os.path.join("tools", "tovmir-tool") + " sim"),
+                             [])
         finally:
             subprocess.run(tmux + ["kill-server"], capture_output=True)
 
@@ -116,7 +126,7 @@ class InTheTerminal(unittest.TestCase):
 class WithDisplay(unittest.TestCase):
     def setUp(self):
         for n in range(60, 90):
-            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+            if not (os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n)):
                 break
         self.display = ":%d" % n
         self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1024x768x24",
@@ -157,7 +167,7 @@ class WithDisplay(unittest.TestCase):
             wait_for(lambda: self.screen() != first, 20, "the bars to change")
             os.killpg(demo.pid, signal.SIGINT)
             demo.wait(timeout=20)
-            wait_for(lambda: not ours_running(marker), 10, "the meter to end")
+            wait_for(lambda: not ours_running(demo.pid, marker), 10, "the meter to end")
         finally:
             if demo.poll() is None:
                 os.killpg(demo.pid, signal.SIGKILL)

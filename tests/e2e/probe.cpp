@@ -60,8 +60,10 @@ std::string Quote(const std::wstring& w) {
     if (c == L'"' || c == L'\\' || c < 0x20) {
       flush();
       char buf[8];
-      if (c == L'"') out += "\\\"";
-      else if (c == L'\\') out += "\\\\";
+      if (c == L'"')
+        out += "\\\"";
+      else if (c == L'\\')
+        out += "\\\\";
       else {
         std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
         out += buf;
@@ -76,7 +78,9 @@ std::string Quote(const std::wstring& w) {
 
 std::string Num(long long v) { return std::to_string(v); }
 std::string Bool(bool b) { return b ? "true" : "false"; }
-std::string Handle(const void* h) { return Num(static_cast<long long>(reinterpret_cast<UINT_PTR>(h))); }
+std::string Handle(const void* h) {
+  return Num(static_cast<long long>(reinterpret_cast<UINT_PTR>(h)));
+}
 
 // Builds one JSON object; values are JSON text already.
 class Obj {
@@ -271,7 +275,9 @@ std::string CmdChildren(const Args& a) {
   return Obj().Add("children", WindowsJson(Children(Window(a, 1)))).Str();
 }
 
-std::string CmdText(const Args& a) { return Obj().Add("text", Quote(WindowText(Window(a, 1)))).Str(); }
+std::string CmdText(const Args& a) {
+  return Obj().Add("text", Quote(WindowText(Window(a, 1)))).Str();
+}
 
 std::string Posted(HWND h, UINT msg, WPARAM w, LPARAM l) {
   if (!PostMessageW(h, msg, w, l)) Fail("PostMessage failed: " + Num(GetLastError()));
@@ -309,7 +315,8 @@ std::string CmdClose(const Args& a) { return Posted(Window(a, 1), WM_CLOSE, 0, 0
 // own styles; answers with the window as it is afterwards.
 std::string CmdResize(const Args& a) {
   HWND h = Window(a, 1);
-  RECT r = {0, 0, static_cast<LONG>(Signed(Arg(a, 2, "W"))), static_cast<LONG>(Signed(Arg(a, 3, "H")))};
+  RECT r = {0, 0, static_cast<LONG>(Signed(Arg(a, 2, "W"))),
+            static_cast<LONG>(Signed(Arg(a, 3, "H")))};
   AdjustWindowRectEx(&r, GetWindowLongW(h, GWL_STYLE), FALSE, GetWindowLongW(h, GWL_EXSTYLE));
   if (!SetWindowPos(h, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
@@ -451,7 +458,7 @@ std::string CmdRenderText(const Args& a) {
 std::string CmdIconRef(const Args& a) {
   const std::wstring& name = Arg(a, 1, "NAME");
   const unsigned bg = static_cast<unsigned>(Number(Arg(a, 2, "BG")));
-  LPCWSTR id = name == L"application" ? IDI_APPLICATION
+  LPCWSTR id = name == L"application"   ? IDI_APPLICATION
                : name == L"information" ? IDI_INFORMATION
                : name == L"warning"     ? IDI_WARNING
                : name == L"error"       ? IDI_ERROR
@@ -470,11 +477,15 @@ std::string CmdInfo(const Args&) {
   const COLORREF f = GetSysColor(COLOR_BTNFACE);
   return Obj()
       .Add("btnface", Array({Num(GetRValue(f)), Num(GetGValue(f)), Num(GetBValue(f))}))
-      .Add("screen", Array({Num(GetSystemMetrics(SM_CXSCREEN)), Num(GetSystemMetrics(SM_CYSCREEN))}))
+      .Add("screen",
+           Array({Num(GetSystemMetrics(SM_CXSCREEN)), Num(GetSystemMetrics(SM_CYSCREEN))}))
       .Add("icon", Array({Num(GetSystemMetrics(SM_CXICON)), Num(GetSystemMetrics(SM_CYICON))}))
-      .Add("small_icon", Array({Num(GetSystemMetrics(SM_CXSMICON)), Num(GetSystemMetrics(SM_CYSMICON))}))
-      .Add("min_track", Array({Num(GetSystemMetrics(SM_CXMINTRACK)), Num(GetSystemMetrics(SM_CYMINTRACK))}))
-      .Add("minimized", Array({Num(GetSystemMetrics(SM_CXMINIMIZED)), Num(GetSystemMetrics(SM_CYMINIMIZED))}))
+      .Add("small_icon",
+           Array({Num(GetSystemMetrics(SM_CXSMICON)), Num(GetSystemMetrics(SM_CYSMICON))}))
+      .Add("min_track",
+           Array({Num(GetSystemMetrics(SM_CXMINTRACK)), Num(GetSystemMetrics(SM_CYMINTRACK))}))
+      .Add("minimized",
+           Array({Num(GetSystemMetrics(SM_CXMINIMIZED)), Num(GetSystemMetrics(SM_CYMINIMIZED))}))
       .Add("caption", Num(GetSystemMetrics(SM_CYCAPTION)))
       .Add("acp", Num(GetACP()))
       .Str();
@@ -659,7 +670,8 @@ std::string StringJson(HMODULE m, int id) {
 // One icon image: header fields, every pixel's colour and the AND mask, rows top first.
 std::string IconImageJson(const Resource& res) {
   Reader r(res.data, res.size);
-  if (res.size >= 8 && std::memcmp(res.data, "\x89PNG", 4) == 0) return Obj().Add("png", "true").Str();
+  if (res.size >= 8 && std::memcmp(res.data, "\x89PNG", 4) == 0)
+    return Obj().Add("png", "true").Str();
   const DWORD header = r.Dword();
   const int w = static_cast<int>(r.Dword());
   const int h2 = static_cast<int>(r.Dword());
@@ -688,12 +700,18 @@ std::string IconImageJson(const Resource& res) {
     std::string p, k;
     for (int x = 0; x < w; ++x) {
       DWORD c = 0;
-      if (bits == 4) c = palette.at((row[x / 2] >> (x % 2 ? 0 : 4)) & 0xF);
-      else if (bits == 8) c = palette.at(row[x]);
-      else if (bits == 1) c = palette.at((row[x / 8] >> (7 - x % 8)) & 1);
-      else if (bits == 24) c = row[x * 3] | row[x * 3 + 1] << 8 | row[x * 3 + 2] << 16;
-      else if (bits == 32) c = (row[x * 4] | row[x * 4 + 1] << 8 | row[x * 4 + 2] << 16);
-      else Fail("icon depth " + Num(bits));
+      if (bits == 4)
+        c = palette.at((row[x / 2] >> (x % 2 ? 0 : 4)) & 0xF);
+      else if (bits == 8)
+        c = palette.at(row[x]);
+      else if (bits == 1)
+        c = palette.at((row[x / 8] >> (7 - x % 8)) & 1);
+      else if (bits == 24)
+        c = row[x * 3] | row[x * 3 + 1] << 8 | row[x * 3 + 2] << 16;
+      else if (bits == 32)
+        c = (row[x * 4] | row[x * 4 + 1] << 8 | row[x * 4 + 2] << 16);
+      else
+        Fail("icon depth " + Num(bits));
       // RGBQUAD order is blue, green, red: RRGGBB wanted.
       const unsigned rgb = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
       p += Hex(rgb);
@@ -801,16 +819,17 @@ std::string VersionJson(HMODULE m) {
   if (root.value_bytes >= sizeof(VS_FIXEDFILEINFO)) {
     VS_FIXEDFILEINFO fi;
     std::memcpy(&fi, root.value, sizeof fi);
-    v.Add("fixed", Obj()
-                       .Add("signature", Num(fi.dwSignature))
-                       .Add("file_version", Version4(fi.dwFileVersionMS, fi.dwFileVersionLS))
-                       .Add("product_version", Version4(fi.dwProductVersionMS, fi.dwProductVersionLS))
-                       .Add("flags_mask", Num(fi.dwFileFlagsMask))
-                       .Add("flags", Num(fi.dwFileFlags))
-                       .Add("os", Num(fi.dwFileOS))
-                       .Add("type", Num(fi.dwFileType))
-                       .Add("subtype", Num(fi.dwFileSubtype))
-                       .Str());
+    v.Add("fixed",
+          Obj()
+              .Add("signature", Num(fi.dwSignature))
+              .Add("file_version", Version4(fi.dwFileVersionMS, fi.dwFileVersionLS))
+              .Add("product_version", Version4(fi.dwProductVersionMS, fi.dwProductVersionLS))
+              .Add("flags_mask", Num(fi.dwFileFlagsMask))
+              .Add("flags", Num(fi.dwFileFlags))
+              .Add("os", Num(fi.dwFileOS))
+              .Add("type", Num(fi.dwFileType))
+              .Add("subtype", Num(fi.dwFileSubtype))
+              .Str());
   }
   Obj tables;
   std::vector<std::string> translation;
@@ -818,7 +837,8 @@ std::string VersionJson(HMODULE m) {
     if (c.key == L"StringFileInfo") {
       for (const VersionNode& t : c.children) {
         Obj strings;
-        for (const VersionNode& s : t.children) strings.Add(Utf8(s.key).c_str(), Quote(TextValue(s)));
+        for (const VersionNode& s : t.children)
+          strings.Add(Utf8(s.key).c_str(), Quote(TextValue(s)));
         tables.Add(Utf8(t.key).c_str(), strings.Str());
       }
     } else if (c.key == L"VarFileInfo") {
@@ -863,15 +883,12 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {L"list", CmdList},         {L"find", CmdFind},
-    {L"wait-window", CmdWaitWindow}, {L"window", CmdWindow},
-    {L"children", CmdChildren}, {L"text", CmdText},
-    {L"post", CmdPost},         {L"send", CmdSend},
-    {L"syscommand", CmdSyscommand}, {L"close", CmdClose},
-    {L"resize", CmdResize},     {L"move", CmdMove},
-    {L"click", CmdClick},       {L"figure", CmdFigure},
-    {L"render-text", CmdRenderText}, {L"icon-ref", CmdIconRef},
-    {L"info", CmdInfo},         {L"sysmenu", CmdSysmenu},
+    {L"list", CmdList},           {L"find", CmdFind},         {L"wait-window", CmdWaitWindow},
+    {L"window", CmdWindow},       {L"children", CmdChildren}, {L"text", CmdText},
+    {L"post", CmdPost},           {L"send", CmdSend},         {L"syscommand", CmdSyscommand},
+    {L"close", CmdClose},         {L"resize", CmdResize},     {L"move", CmdMove},
+    {L"click", CmdClick},         {L"figure", CmdFigure},     {L"render-text", CmdRenderText},
+    {L"icon-ref", CmdIconRef},    {L"info", CmdInfo},         {L"sysmenu", CmdSysmenu},
     {L"resources", CmdResources},
 };
 
@@ -908,7 +925,8 @@ int Serve() {
     size_t start = 0;
     for (;;) {
       const size_t tab = line.find('\t', start);
-      a.push_back(Wide(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start)));
+      a.push_back(
+          Wide(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start)));
       if (tab == std::string::npos) break;
       start = tab + 1;
     }

@@ -541,7 +541,8 @@ class Display(unittest.TestCase):
 
         looks = m.watch(lambda ks: len(level_changes(ks)) >= 5, timeout=8)
         changes = level_changes(looks)
-        self.assertEqual([c[1] for c in changes], [14, 15, 0, 1, 2], "one bar a step, 15 wraps to 0")
+        self.assertEqual([c[1] for c in changes], [14, 15, 0, 1, 2],
+                         "one bar a step, 15 wraps to 0")
         self.assertTrue(all(c[2] == POWER_OFF for c in changes[1:]), changes)
         first = changes[1][0] - sent
         self.assertTrue(1.3 <= first <= 3.0, "first step %.2f s after the last byte" % first)
@@ -668,7 +669,8 @@ class SystemMenu(unittest.TestCase):
         # Out of the meter's way, so that the meter can be seen ticking behind it.
         mrect = m.info()["rect"]
         PROBE("move", box["hwnd"], mrect[2] + 20, mrect[3] + 20)
-        icon = next(k for k in PROBE("children", box["hwnd"])["children"] if k["hwnd"] == icon["hwnd"])
+        icon = next(k for k in PROBE("children", box["hwnd"])["children"]
+                    if k["hwnd"] == icon["hwnd"])
         big = PROBE("resources", win_path(OPTS.exe))["icon"]["entries"][0]["image"]
         l, t = icon["origin"]
         shot = screenshot()

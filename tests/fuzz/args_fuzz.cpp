@@ -21,7 +21,7 @@
 
 namespace {
 
-const tovmir::Option kOptions[] = {{"port", "DEVICE"}, {"png", "FILE"}, {"seed", "N"},
+const tovmir::Option kOptions[] = {{"port", "DEVICE"}, {"png", "FILE"},   {"seed", "N"},
                                    {"width", "W"},     {"json", nullptr}, {"raw", nullptr}};
 const char* const kOperands[] = {"LOG", "FILE"};
 constexpr size_t kRequired = 1;

@@ -28,9 +28,8 @@ constexpr size_t kMaxLine = 4096;  // plot refuses longer lines before it reads 
 constexpr size_t kMaxError = 400;
 
 bool Printable(std::string_view text) {
-  return std::none_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-  });
+  return std::none_of(text.begin(), text.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 std::string Written(const JsonValue& v) {

@@ -1,6 +1,6 @@
 // The figure's calls carried out by the Windows GDI, on a bitmap in memory.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "app/meter_paint.h"
 

@@ -54,8 +54,8 @@ GdiCount CountGdiTable(HANDLE process) {
   if (!query || query(process, ProcessBasicInformation, &pbi, sizeof pbi, &len) != 0) return c;
   void* table = nullptr;
   SIZE_T got = 0;
-  if (!ReadProcessMemory(process, static_cast<char*>(static_cast<void*>(pbi.PebBaseAddress)) +
-                                      kPebGdiTable,
+  if (!ReadProcessMemory(process,
+                         static_cast<char*>(static_cast<void*>(pbi.PebBaseAddress)) + kPebGdiTable,
                          &table, sizeof table, &got) ||
       !table)
     return c;
@@ -67,13 +67,30 @@ GdiCount CountGdiTable(HANDLE process) {
     if (!e.type || (e.ext_type & 0x80)) continue;
     ++c.total;
     switch (e.ext_type & 0x7f) {
-      case 0x01: case 0x41: ++c.dc; break;
-      case 0x10: ++c.brush; break;
-      case 0x30: case 0x50: ++c.pen; break;
-      case 0x0a: ++c.font; break;
-      case 0x09: case 0x05: ++c.bitmap; break;
-      case 0x04: ++c.region; break;
-      default: ++c.other; break;
+      case 0x01:
+      case 0x41:
+        ++c.dc;
+        break;
+      case 0x10:
+        ++c.brush;
+        break;
+      case 0x30:
+      case 0x50:
+        ++c.pen;
+        break;
+      case 0x0a:
+        ++c.font;
+        break;
+      case 0x09:
+      case 0x05:
+        ++c.bitmap;
+        break;
+      case 0x04:
+        ++c.region;
+        break;
+      default:
+        ++c.other;
+        break;
     }
   }
   return c;
@@ -127,8 +144,8 @@ struct Made {
       brush[i] = CreateSolidBrush(RGB(i, 1, 2));
       pen[i] = CreatePen(PS_SOLID, 0, RGB(i, 3, 4));
       dc[i] = CreateCompatibleDC(nullptr);
-      wnd[i] = CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                             nullptr);
+      wnd[i] =
+          CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     }
   }
   void Free() {
@@ -174,12 +191,13 @@ void CheckCounters() {
 }
 
 void Print(const char* phase, const Snapshot& s) {
-  std::printf("%s gdi_table %s total %ld dc %ld brush %ld pen %ld font %ld bitmap %ld region %ld "
-              "other %ld\n",
-              phase, s.table.ok ? "read" : "unreadable", s.table.total, s.table.dc, s.table.brush,
-              s.table.pen, s.table.font, s.table.bitmap, s.table.region, s.table.other);
-  std::printf("%s GetGuiResources_GDI %lu GetGuiResources_USER %lu windows %ld\n", phase,
-              s.gui_gdi, s.gui_user, s.windows);
+  std::printf(
+      "%s gdi_table %s total %ld dc %ld brush %ld pen %ld font %ld bitmap %ld region %ld "
+      "other %ld\n",
+      phase, s.table.ok ? "read" : "unreadable", s.table.total, s.table.dc, s.table.brush,
+      s.table.pen, s.table.font, s.table.bitmap, s.table.region, s.table.other);
+  std::printf("%s GetGuiResources_GDI %lu GetGuiResources_USER %lu windows %ld\n", phase, s.gui_gdi,
+              s.gui_user, s.windows);
   std::printf("%s PrivateUsage %lu WorkingSetSize %lu PeakWorkingSetSize %lu PagefileUsage %lu\n",
               phase, static_cast<unsigned long>(s.mem.PrivateUsage),
               static_cast<unsigned long>(s.mem.WorkingSetSize),

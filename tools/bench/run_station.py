@@ -48,7 +48,8 @@ class Station:
         line = self.proc.stderr.readline()
         m = re.search(r"metrics at http://(\S+):(\d+)/metrics", line)
         if not m:
-            raise SystemExit("run_station: monitor did not start: " + line + self.proc.stderr.read())
+            raise SystemExit("run_station: monitor did not start: " + line
+                             + self.proc.stderr.read())
         self.host, self.port = m.group(1), int(m.group(2))
         self.decoded = {}  # level byte's sequence number -> decoding time
         self.lock = threading.Lock()

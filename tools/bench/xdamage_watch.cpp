@@ -32,8 +32,9 @@ static char* title_of(Display* d, Window w) {
   int format;
   unsigned long n, rest;
   unsigned char* data = NULL;
-  if (XGetWindowProperty(d, w, net_name, 0, 1024, False, utf8, &type, &format, &n, &rest,
-                         &data) == Success && data && n > 0)
+  if (XGetWindowProperty(d, w, net_name, 0, 1024, False, utf8, &type, &format, &n, &rest, &data) ==
+          Success &&
+      data && n > 0)
     return (char*)data;
   if (data) XFree(data);
   char* name = NULL;

@@ -35,9 +35,11 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
   for (size_t i = 0; i < options.size(); ++i) {
     const int has_value = options[i].value_name ? required_argument : no_argument;
     // An option with a letter is answered with that letter, in either form.
-    const int value = options[i].short_name ? options[i].short_name : kFirstOption + static_cast<int>(i);
+    const int value =
+        options[i].short_name ? options[i].short_name : kFirstOption + static_cast<int>(i);
     longs.push_back({options[i].name, has_value, nullptr, value});
-    if (options[i].short_name) shorts += std::string(1, options[i].short_name) + (has_value ? ":" : "");
+    if (options[i].short_name)
+      shorts += std::string(1, options[i].short_name) + (has_value ? ":" : "");
   }
   longs.push_back({nullptr, 0, nullptr, 0});
   auto index_of = [&](int value) {
@@ -48,7 +50,8 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
     return options.size();
   };
   auto name_of = [&](int value) {
-    if (value == kVersion || value == kHelp) return std::string(value == kVersion ? "version" : "help");
+    if (value == kVersion || value == kHelp)
+      return std::string(value == kVersion ? "version" : "help");
     return std::string(options[index_of(value)].name);
   };
 

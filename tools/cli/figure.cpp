@@ -33,14 +33,17 @@ const char kFigureHelp[] =
 
 const char* BrushName(Brush b) {
   switch (b) {
-    case Brush::kBlack: return "black";
-    case Brush::kFace: return "face";
-    case Brush::kCutout: return "cutout";
+    case Brush::kBlack:
+      return "black";
+    case Brush::kFace:
+      return "face";
+    case Brush::kCutout:
+      return "cutout";
   }
   return "?";
 }
 
-class ListingSurface : public FigureSurface {
+class ListingSurface final : public FigureSurface {
  public:
   void Polygon(Brush brush, std::span<const Point> points) override {
     std::cout << "polygon " << BrushName(brush);

@@ -25,7 +25,7 @@ std::string JsonString(const std::string& utf8) {
 }
 
 std::string JsonShown(const JsonValue& v) {
-  std::string text = v.kind == JsonValue::kNull ? "null"
+  std::string text = v.kind == JsonValue::kNull   ? "null"
                      : v.kind == JsonValue::kBool ? (v.boolean ? "true" : "false")
                                                   : v.text;
   const bool cut = text.size() > kJsonShown;

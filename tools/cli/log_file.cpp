@@ -37,8 +37,10 @@ void LogFile::Failed(const std::string& what, int error) {
   ++lost_;
   if (failing_) return;
   failing_ = true;
-  Fail("monitor", what + " '" + path_ + "': " + std::strerror(error) +
-                      "; monitoring goes on, and so will the log when it can", 0);
+  Fail("monitor",
+       what + " '" + path_ + "': " + std::strerror(error) +
+           "; monitoring goes on, and so will the log when it can",
+       0);
 }
 
 int LogFile::Write(const std::string& line) {
@@ -63,8 +65,8 @@ int LogFile::Write(const std::string& line) {
   }
   if (failing_) {
     failing_ = false;
-    Fail("monitor", "writing to '" + path_ + "' again; " + std::to_string(lost_) +
-                        " lines were lost", 0);
+    Fail("monitor",
+         "writing to '" + path_ + "' again; " + std::to_string(lost_) + " lines were lost", 0);
     lost_ = 0;
   }
   return 0;

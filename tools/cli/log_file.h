@@ -13,7 +13,7 @@
 
 namespace tovmir {
 
-class LogFile {
+class LogFile final {
  public:
   explicit LogFile(std::string path) : path_(std::move(path)) {}
   ~LogFile();

@@ -22,7 +22,8 @@ struct Family {
 };
 
 void Head(std::string& out, const Family& f) {
-  out += std::string("# HELP ") + f.name + " " + f.help + "\n# TYPE " + f.name + " " + f.type + "\n";
+  out +=
+      std::string("# HELP ") + f.name + " " + f.help + "\n# TYPE " + f.name + " " + f.type + "\n";
 }
 
 std::string Number(double v) {
@@ -49,10 +50,12 @@ std::string MetricsText(std::span<const PortMetrics> ports, const std::string& v
          [&](const PortMetrics& p) { return flag(p.up); });
   family({"tovmir_level", "gauge", "The handset's reception level, 0 to 15 (bars filled)."},
          [](const PortMetrics& p) { return std::to_string(p.level); });
-  family({"tovmir_antenna_filled", "gauge", "Whether the antenna is shown filled (1) or hollow (0)."},
-         [&](const PortMetrics& p) { return flag(p.antenna_filled); });
-  family({"tovmir_receiving", "gauge", "Whether the handset sent anything in the last two seconds."},
-         [&](const PortMetrics& p) { return flag(p.receiving); });
+  family(
+      {"tovmir_antenna_filled", "gauge", "Whether the antenna is shown filled (1) or hollow (0)."},
+      [&](const PortMetrics& p) { return flag(p.antenna_filled); });
+  family(
+      {"tovmir_receiving", "gauge", "Whether the handset sent anything in the last two seconds."},
+      [&](const PortMetrics& p) { return flag(p.receiving); });
   family({"tovmir_start_seen", "gauge",
           "Whether the handset announced a fresh start since it last fell silent."},
          [&](const PortMetrics& p) { return flag(p.start_seen); });

@@ -10,17 +10,17 @@ namespace tovmir {
 
 // One port as a scrape finds it.
 struct PortMetrics {
-  std::string port;          // as the user named it
-  bool up = false;           // the port is open
-  int level = 0;             // 0-15
+  std::string port;  // as the user named it
+  bool up = false;   // the port is open
+  int level = 0;     // 0-15
   bool antenna_filled = false;
-  bool receiving = false;    // bytes came in the last two seconds
-  bool start_seen = false;   // the handset announced a fresh start since it last fell silent
-  int net = -1;              // the network number, -1 when not known
-  long long bytes = 0;       // received since monitor started
-  long long silences = 0;    // times the handset fell silent
-  long long reopens = 0;     // times the port was opened again after it was lost
-  double last_byte = 0;      // when the last byte came, seconds since 1970; 0: none yet
+  bool receiving = false;   // bytes came in the last two seconds
+  bool start_seen = false;  // the handset announced a fresh start since it last fell silent
+  int net = -1;             // the network number, -1 when not known
+  long long bytes = 0;      // received since monitor started
+  long long silences = 0;   // times the handset fell silent
+  long long reopens = 0;    // times the port was opened again after it was lost
+  double last_byte = 0;     // when the last byte came, seconds since 1970; 0: none yet
 };
 
 std::string MetricsText(std::span<const PortMetrics> ports, const std::string& version);

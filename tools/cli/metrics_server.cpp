@@ -60,8 +60,8 @@ int Listen(const std::string& host, int port, std::string* where, std::string* e
     }
   }
   freeaddrinfo(found);
-  const std::string asked = (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
-                            ":" + std::to_string(port);
+  const std::string asked =
+      (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
   if (fd < 0) {
     *error = "cannot listen on " + asked + ": " + std::strerror(why);
     return -1;
@@ -71,12 +71,14 @@ int Listen(const std::string& host, int port, std::string* where, std::string* e
   getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
   char text[INET6_ADDRSTRLEN] = "";
   const bool v6 = bound.ss_family == AF_INET6;
-  const void* addr = v6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&bound)->sin6_addr)
-                        : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&bound)->sin_addr);
+  const void* addr =
+      v6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&bound)->sin6_addr)
+         : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&bound)->sin_addr);
   inet_ntop(bound.ss_family, addr, text, sizeof text);
   const int bound_port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-  *where = (v6 ? "[" + std::string(text) + "]" : std::string(text)) + ":" + std::to_string(bound_port);
+  *where =
+      (v6 ? "[" + std::string(text) + "]" : std::string(text)) + ":" + std::to_string(bound_port);
   return fd;
 }
 
@@ -112,11 +114,10 @@ bool MetricsServer::Start(const std::string& address, Render render, std::string
   const int fd = Listen(host, port, where, error);
   if (fd < 0) return false;
   render_ = std::move(render);
-  daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO, 0, nullptr, nullptr,
-                             &OnRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
-                             MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
-                             MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
-                             MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO, 0, nullptr, nullptr, &OnRequest, this,
+      MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
+      MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, MHD_OPTION_END);
   if (!daemon_) {
     close(fd);
     *error = "cannot serve on " + *where + ": the HTTP server did not start";
@@ -138,8 +139,8 @@ bool MetricsServer::Answer(void* c, const char* url, const char* method) {
   if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
     return Respond(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD: it only reads\n",
                    "text/plain; charset=utf-8", "GET, HEAD") == MHD_YES;
-  return Respond(connection, MHD_HTTP_OK, render_(),
-                 "text/plain; version=0.0.4; charset=utf-8") == MHD_YES;
+  return Respond(connection, MHD_HTTP_OK, render_(), "text/plain; version=0.0.4; charset=utf-8") ==
+         MHD_YES;
 }
 
 }  // namespace tovmir

@@ -19,7 +19,7 @@ namespace tovmir {
 // when asked. False when the text is none of these (*host and *port unchanged).
 bool ParseListenAddress(const std::string& text, std::string* host, int* port);
 
-class MetricsServer {
+class MetricsServer final {
  public:
   using Render = std::function<std::string()>;
 

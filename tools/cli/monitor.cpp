@@ -99,7 +99,7 @@ enum class Shown { kLines, kJson, kBars };
 // Where the events go: standard output in the form asked for, and the log as JSON Lines.
 // Called with the port's lock held, so that an event's line and its state stay together;
 // it only queues text.
-class Printer {
+class Printer final {
  public:
   Printer(Shown shown, bool several, Output& out, Output* log)
       : shown_(shown), several_(several), out_(out), log_(log) {
@@ -205,8 +205,17 @@ class PortMonitor final : public LinkOwner {
 
   // Any thread, without a lock: every field is an atomic.
   PortMetrics Metrics() const {
-    return {port_, up_, state_.m_nLevel, !state_.m_bHollow, state_.m_bReceiving != 0,
-            state_.m_bStartSeen != 0, state_.m_nNetNo, bytes_, silences_, reopens_, last_byte_};
+    return {port_,
+            up_,
+            state_.m_nLevel,
+            !state_.m_bHollow,
+            state_.m_bReceiving != 0,
+            state_.m_bStartSeen != 0,
+            state_.m_nNetNo,
+            bytes_,
+            silences_,
+            reopens_,
+            last_byte_};
   }
 
   bool is_open() const { return link_.is_open(); }
@@ -234,10 +243,11 @@ class PortMonitor final : public LinkOwner {
   // The program's own message, naming the port as the user typed it, then the system's
   // reason and what the user can do; once for each reason, not every second.
   void SayWhyNot() {
-    std::string message = Utf8FromCp932(port_ + kTextCannotOpen) + "\n" + link_.device() + ": " +
-                          link_.error().text;
-    if (link_.lost()) message = port_ + ": the port was lost; waiting for it to come back (" +
-                                link_.error().text + ")";
+    std::string message =
+        Utf8FromCp932(port_ + kTextCannotOpen) + "\n" + link_.device() + ": " + link_.error().text;
+    if (link_.lost())
+      message =
+          port_ + ": the port was lost; waiting for it to come back (" + link_.error().text + ")";
     if (reconnect_) message += " (trying again every second)";
     if (!link_.hint().empty()) message += "\n" + link_.hint();
     if (message == said_) return;
@@ -276,7 +286,8 @@ bool ParseOptions(CommandLine& cl, int argc, char** argv, Options* o) {
                                     {"no-reconnect", nullptr}};
   static const char* const kOperands[] = {"PORT..."};
   if (!cl.Parse(argc, argv, kOptions, kOperands, 0)) return false;
-  if (cl.Has("bars") && cl.Has("json")) return cl.UsageError("--bars and --json go one at a time"), false;
+  if (cl.Has("bars") && cl.Has("json"))
+    return cl.UsageError("--bars and --json go one at a time"), false;
   o->shown = cl.Has("bars") ? Shown::kBars : cl.Has("json") ? Shown::kJson : Shown::kLines;
   o->ports = cl.operands().empty() ? std::vector<std::string>{DefaultPort()} : cl.operands();
   if (o->shown == Shown::kBars && o->ports.size() > 1)
@@ -294,7 +305,8 @@ bool ParseOptions(CommandLine& cl, int argc, char** argv, Options* o) {
   int port;
   if (cl.Has("listen") && !ParseListenAddress(o->listen, &host, &port))
     return cl.UsageError("--listen takes [ADDRESS:]PORT (9873, 0.0.0.0:9873, [::1]:9873), not '" +
-                         o->listen + "'"), false;
+                         o->listen + "'"),
+           false;
   o->reconnect = !cl.Has("no-reconnect");
   return true;
 }
@@ -305,7 +317,8 @@ int Run(const Options& o) {
   const int sig_fd = StopSignals({SIGWINCH});
   signal(SIGXFSZ, SIG_IGN);
   int ended[2];
-  if (sig_fd < 0 || pipe2(ended, O_CLOEXEC) != 0) return Fail("monitor", "cannot set up signal handling", 1);
+  if (sig_fd < 0 || pipe2(ended, O_CLOEXEC) != 0)
+    return Fail("monitor", "cannot set up signal handling", 1);
 
   Output out(WriteToStdout, Output::OnError::kStop);
   if (out.failed_fd() < 0) return Fail("monitor", "cannot set up the output", 1);
@@ -315,8 +328,9 @@ int Run(const Options& o) {
     log_file = std::make_shared<LogFile>(o.log);
     std::string error;
     if (!log_file->Open(&error)) return Fail("monitor", error, 1);
-    log = std::make_unique<Output>([log_file](const std::string& line) { return log_file->Write(line); },
-                                   Output::OnError::kGoOn);
+    log = std::make_unique<Output>(
+        [log_file](const std::string& line) { return log_file->Write(line); },
+        Output::OnError::kGoOn);
   }
   Printer printer(o.shown, o.ports.size() > 1, out, log.get());
   if (o.shown == Shown::kBars) out.Put(kHideCursorAndClear);
@@ -353,8 +367,9 @@ int Run(const Options& o) {
       break;
     }
     if (fds[2].revents) {
-      status = Fail("monitor", std::string("cannot write to standard output: ") +
-                                   std::strerror(out.error()), 1);
+      status =
+          Fail("monitor",
+               std::string("cannot write to standard output: ") + std::strerror(out.error()), 1);
       break;
     }
     if (fds[0].revents) {
@@ -380,8 +395,9 @@ int Run(const Options& o) {
           break;
         }
         p.Lost();
-        Fail("monitor", p.port() + ": the port was lost (" + p.why_ended() +
-                            "); trying again every second", 0);
+        Fail("monitor",
+             p.port() + ": the port was lost (" + p.why_ended() + "); trying again every second",
+             0);
       }
       continue;
     }
@@ -410,8 +426,9 @@ int Run(const Options& o) {
   if (log) log->Drain(kDrainMs);
   for (const Output* output : {&out, log.get()})
     if (output && output->dropped())
-      Fail("monitor", std::to_string(output->dropped()) +
-                          " lines were dropped: the output did not keep up", 0);
+      Fail("monitor",
+           std::to_string(output->dropped()) + " lines were dropped: the output did not keep up",
+           0);
   return status;
 }
 

@@ -22,7 +22,7 @@
 
 namespace tovmir {
 
-class Output {
+class Output final {
  public:
   // Writes one piece whole, or returns an errno. An empty piece writes nothing: it is a
   // chance to act on a request (Wake).

@@ -37,7 +37,8 @@ constexpr size_t kMaxLine = 4096;
 }  // namespace
 
 int PlotMain(int argc, char** argv) {
-  static const Option kOptions[] = {{"png", "FILE"}, {"width", "W"}, {"height", "H"}, {"port", "PORT"}};
+  static const Option kOptions[] = {
+      {"png", "FILE"}, {"width", "W"}, {"height", "H"}, {"port", "PORT"}};
   static const char* const kOperands[] = {"LOG"};
   CommandLine cl("plot", kPlotHelp);
   if (!cl.Parse(argc, argv, kOptions, kOperands, 1)) return cl.status();
@@ -51,29 +52,35 @@ int PlotMain(int argc, char** argv) {
   if (!in.Open(cl.operands()[0])) return Fail("plot", in.error(), 1);
   const std::string png = cl.Value("png");
   if (in.IsFile(png))
-    return Fail("plot", "the picture '" + png + "' would be written over the log " + in.name() +
-                            ": name another file", 2);
+    return Fail("plot",
+                "the picture '" + png + "' would be written over the log " + in.name() +
+                    ": name another file",
+                2);
   PlotLog log(cl.Value("port"));
   for (bool more = true; more;) {
     std::string line;
     int c;
     while ((c = in.Get()) >= 0 && c != '\n') {
       if (line.size() == kMaxLine)
-        return Fail("plot", in.name() + ": line " + std::to_string(log.line_number() + 1) +
-                                ": longer than " + std::to_string(kMaxLine) + " bytes", 2);
+        return Fail("plot",
+                    in.name() + ": line " + std::to_string(log.line_number() + 1) +
+                        ": longer than " + std::to_string(kMaxLine) + " bytes",
+                    2);
       line += static_cast<char>(c);
     }
     more = c >= 0;
     const std::string wrong = log.Add(line);
     if (!wrong.empty())
-      return Fail("plot", in.name() + ": line " + std::to_string(log.line_number()) + ": " + wrong, 2);
+      return Fail("plot", in.name() + ": line " + std::to_string(log.line_number()) + ": " + wrong,
+                  2);
   }
   if (!in.error().empty()) return Fail("plot", in.error(), 1);
   const PlotSession session = log.Session();
   if (session.samples.empty())
-    return Fail("plot", in.name() + ": no lines" +
-                            (cl.Has("port") ? " of port " + cl.Value("port") : std::string()) +
-                            " to draw", 2);
+    return Fail("plot",
+                in.name() + ": no lines" +
+                    (cl.Has("port") ? " of port " + cl.Value("port") : std::string()) + " to draw",
+                2);
   for (const std::string& note : log.notes()) Fail("plot", in.name() + ": " + note, 0);
 
   const std::string error = WritePlotPng(session, width, height, png);

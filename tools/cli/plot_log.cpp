@@ -211,8 +211,7 @@ void PlotLog::Place(Line line, const std::string& date) {
   } else {
     // Monitor's own clock measures the time between lines where both have it and it went
     // on (a log of two runs starts it again); else the wall clock, which never runs back.
-    const bool own_clock =
-        line.has_elapsed && last_.has_elapsed && line.elapsed >= last_.elapsed;
+    const bool own_clock = line.has_elapsed && last_.has_elapsed && line.elapsed >= last_.elapsed;
     line.sample.t = last_.sample.t + (own_clock ? line.elapsed - last_.elapsed
                                                 : std::max(0.0, line.epoch - last_.epoch));
     const ClockMark& mark = session_.clock.back();

@@ -16,7 +16,7 @@
 
 namespace tovmir {
 
-class PlotLog {
+class PlotLog final {
  public:
   // port: the one port whose lines are drawn, in a log of several (monitor PORT...); "" to
   // take a log of one port, which a second port's line then makes an error.
@@ -37,8 +37,8 @@ class PlotLog {
  private:
   struct Line {
     PlotSample sample;
-    double epoch = 0;   // the instant, in seconds since 1970 (UTC)
-    double local = 0;   // the same instant on the local clock, counted as if it were UTC
+    double epoch = 0;  // the instant, in seconds since 1970 (UTC)
+    double local = 0;  // the same instant on the local clock, counted as if it were UTC
     bool has_elapsed = false;
     double elapsed = 0;  // seconds since monitor started, on a clock that nobody sets
     std::string port;    // "" when the log does not say

@@ -42,7 +42,7 @@ const char kReplayHelp[] =
     "2 bad token or bad arguments (the lines before it are printed).\n";
 
 // Each step printed as it happens; false once standard output cannot be written.
-class Replayer {
+class Replayer final {
  public:
   explicit Replayer(bool json) : json_(json) {}
   bool Init() { return Print({MeterEvent::kInit}); }
@@ -99,7 +99,8 @@ int ReplayMain(int argc, char** argv) {
   const bool raw = cl.Has("raw");
   if (raw && cl.operands().empty()) return cl.UsageError("--raw needs a FILE");
   Input in;
-  if (!in.Open(cl.operands().empty() ? "-" : cl.operands()[0])) return Fail("replay", in.error(), 1);
+  if (!in.Open(cl.operands().empty() ? "-" : cl.operands()[0]))
+    return Fail("replay", in.error(), 1);
   return raw ? ReplayRaw(in, cl.Has("json")) : ReplayScript(in, cl.Has("json"));
 }
 

@@ -14,7 +14,9 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsSpace(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // Longest silence a script may ask for: a day, so that a typo cannot hang a run for years.
 constexpr double kMaxWaitSeconds = 86400;
@@ -97,8 +99,7 @@ std::optional<ScriptToken> ScriptReader::Next() {
   std::string word;
   bool too_long = false;
   if (!NextWord(word, &too_long)) return std::nullopt;
-  if (too_long)
-    return Fail("a token longer than " + std::to_string(kMaxToken) + " bytes:", word);
+  if (too_long) return Fail("a token longer than " + std::to_string(kMaxToken) + " bytes:", word);
   ScriptToken tok;
   tok.line = line_no_;
   if (auto b = ParseHexByte(word)) {

@@ -106,7 +106,8 @@ int SimMain(int argc, char** argv) {
   if (in) {
     ScriptReader reader(*in, ScriptDialect::kSim);
     while (const auto t = reader.Next()) {
-      const bool go = t->kind == ScriptToken::kByte ? pacer.Send(t->byte, &error) : pacer.Silence(t->seconds);
+      const bool go =
+          t->kind == ScriptToken::kByte ? pacer.Send(t->byte, &error) : pacer.Silence(t->seconds);
       if (!go) break;
     }
     if (!in->error().empty()) error = in->error();  // the file changed under us

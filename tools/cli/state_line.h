@@ -36,7 +36,7 @@ std::string StateLine(const MeterEvent& e, const MeterState& s);
 // reason only when the port was lost, net null when not known.
 std::string StateJson(const MeterEvent& e, const MeterState& s, const EventStamp& stamp = {});
 
-class CountingSink : public RedrawSink {
+class CountingSink final : public RedrawSink {
  public:
   void RequestRedraw() override { ++count; }
   int count = 0;

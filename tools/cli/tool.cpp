@@ -45,7 +45,8 @@ int FinishOutput(const std::string& cmd) {
   if (!g_write_errno && (std::fflush(stdout) != 0 || std::ferror(stdout)))
     g_write_errno = errno ? errno : EIO;
   if (!g_write_errno) return 0;
-  return Fail(cmd, std::string("cannot write to standard output: ") + std::strerror(g_write_errno), 1);
+  return Fail(cmd, std::string("cannot write to standard output: ") + std::strerror(g_write_errno),
+              1);
 }
 
 }  // namespace tovmir

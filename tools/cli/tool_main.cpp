@@ -32,7 +32,8 @@ void PrintHelp() {
   for (const Command& c : kCommands)
     std::cout << "  " << c.name << std::string(width + 3 - std::strlen(c.name), ' ') << c.summary
               << "\n";
-  std::cout << "\n'tovmir-tool COMMAND --help' describes a command; 'man tovmir-tool' all of them.\n";
+  std::cout
+      << "\n'tovmir-tool COMMAND --help' describes a command; 'man tovmir-tool' all of them.\n";
 }
 
 int UsageError(const std::string& what) {

@@ -23,10 +23,9 @@ namespace {
 constexpr std::uint8_t kBlack = 0, kGrey = 7;  // indices in the standard 16-colour palette
 
 const std::uint8_t kPalette[16][3] = {
-    {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
-    {0, 0, 128},   {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-    {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
-    {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+    {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128}, {128, 0, 128},
+    {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0}, {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255},
 };
 
 // The antenna as the meter draws it for a window 1.5 icons wide, so that it takes the left
@@ -157,7 +156,8 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::uint8_t> bytes = tovmir::IconFile();
   std::ofstream out(argv[1], std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) {
     std::cerr << "make_icon: cannot write " << argv[1] << "\n";

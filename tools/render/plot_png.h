@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "meter/figure.h"
+
 namespace tovmir {
 
 // The meter as one log line left it, from that moment until the next.
@@ -35,10 +37,11 @@ struct PlotSession {
 
 // Where things go on a picture of width x height pixels for a session of `seconds`.
 struct PlotLayout {
-  int left, top, right, bottom;  // the plot area: level 0 at the bottom, 15 at the top
+  int left, top, right, bottom;  // the plot area: level 0 at the bottom, kTopLevel at the top
   double seconds;
+  static constexpr int kTopLevel = kBarCount;  // every bar filled
   double XOf(double t) const { return left + (right - left) * (seconds > 0 ? t / seconds : 0); }
-  double YOf(double level) const { return bottom - (bottom - top) * level / 15.0; }
+  double YOf(double level) const { return bottom - (bottom - top) * level / kTopLevel; }
 };
 PlotLayout LayoutPlot(int width, int height, double seconds);
 
@@ -53,6 +56,7 @@ inline constexpr int kMinPlotHeight = 120, kMaxPlotHeight = 4000;
 
 // Draws the session and writes it as PNG. Returns an empty string on success, otherwise
 // what went wrong.
-std::string WritePlotPng(const PlotSession& session, int width, int height, const std::string& path);
+std::string WritePlotPng(const PlotSession& session, int width, int height,
+                         const std::string& path);
 
 }  // namespace tovmir

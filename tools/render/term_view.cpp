@@ -14,12 +14,16 @@ namespace {
 // outline alone would fill a bar two pixels wide), the cut-outs clear.
 enum : std::uint8_t { kClear = 0, kSolid = 1, kShade = 2 };
 
-std::uint8_t ValueOf(Brush b) { return b == Brush::kBlack ? kSolid : b == Brush::kFace ? kShade : kClear; }
+std::uint8_t ValueOf(Brush b) {
+  return b == Brush::kBlack ? kSolid : b == Brush::kFace ? kShade : kClear;
+}
 
-class RasterSurface : public FigureSurface {
+class RasterSurface final : public FigureSurface {
  public:
   explicit RasterSurface(Raster& r) : r_(r) {}
-  void Polygon(Brush b, std::span<const Point> p) override { r_.Polygon(p, ValueOf(b), ValueOf(b)); }
+  void Polygon(Brush b, std::span<const Point> p) override {
+    r_.Polygon(p, ValueOf(b), ValueOf(b));
+  }
   void Rectangle(Brush b, const Rect& rect) override { r_.Rectangle(rect, ValueOf(b), ValueOf(b)); }
   void Text(const Rect&, std::string_view) override {}  // the status line is a line of its own
 
@@ -63,7 +67,8 @@ std::string RenderMeterText(const MeterState& s, int columns, int rows, bool utf
   std::string out;
   for (int row = 0; row < figure_rows; ++row) {
     std::string line;
-    for (int x = 0; x < columns; ++x) line += Cell(raster.at(x, 2 * row), raster.at(x, 2 * row + 1), utf8);
+    for (int x = 0; x < columns; ++x)
+      line += Cell(raster.at(x, 2 * row), raster.at(x, 2 * row + 1), utf8);
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line + '\n';
   }

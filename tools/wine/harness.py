@@ -420,7 +420,8 @@ class WineSession:
             shutil.copy(MARLETT, fonts)
         lines = [r"[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]"]
         lines += ["%s=%s" % (_reg_string(k), _reg_string(v)) for k, v in FONT_REPLACEMENTS.items()]
-        lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\WineDbg]", '"ShowCrashDialog"=dword:00000000']
+        lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\WineDbg]",
+                  '"ShowCrashDialog"=dword:00000000']
         self._import_reg(lines)
         # Read back as regedit writes it, in UTF-16: reg query's output would be in the
         # locale's code page, which may not hold the names.

@@ -72,12 +72,16 @@ class Owner : public LinkOwner, public RedrawSink {
   void LinkOpenFailed(const std::string&, const std::string&, const OsError&) override {}
   void LinkEnded(const OsError&) override { ended = true; }
   void RequestRedraw() override {}
-  bool WaitFor(const std::atomic<bool>& flag) const { return Wait([&] { return flag.load(); }); }
+  bool WaitFor(const std::atomic<bool>& flag) const {
+    return Wait([&] { return flag.load(); });
+  }
   template <class F>
   static bool Wait(F done) {
     for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5); !done();)
-      if (std::chrono::steady_clock::now() > end) return false;
-      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (std::chrono::steady_clock::now() > end)
+        return false;
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
   }
   MeterState state;

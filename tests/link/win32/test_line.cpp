@@ -16,7 +16,8 @@ namespace {
 
 std::string Env(const std::string& name) {
   const char* v = std::getenv(name.c_str());
-  if (!v || !*v) throw std::runtime_error(name + " is not set: run this under tools/wine/harness.py");
+  if (!v || !*v)
+    throw std::runtime_error(name + " is not set: run this under tools/wine/harness.py");
   return v;
 }
 
@@ -40,14 +41,16 @@ void RunUnix(const std::string& command) {
 class WineLine : public TestLine {
  public:
   explicit WineLine(const std::string& com)
-      : com_(com), far_(Env("TOVMIR_FAR_" + com + "_WIN")), near_(Env("TOVMIR_NEAR_" + com)),
+      : com_(com),
+        far_(Env("TOVMIR_FAR_" + com + "_WIN")),
+        near_(Env("TOVMIR_NEAR_" + com)),
         pid_(Env("TOVMIR_LINK_PID_" + com)) {
-    far_handle_ = CreateFileA(far_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    far_handle_ = CreateFileA(far_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     if (far_handle_ == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + far_);
     // The pty outlives each test: drop what an earlier test left unread on the line.
-    HANDLE port = CreateFileA(("\\\\.\\" + com).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE port = CreateFileA(("\\\\.\\" + com).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (port != INVALID_HANDLE_VALUE) {
       PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
       CloseHandle(port);
@@ -81,7 +84,9 @@ class WineLine : public TestLine {
     std::string s = " " + text.str() + " ";
     for (char& c : s)
       if (c == '\n' || c == ';') c = ' ';
-    auto has = [&](const char* word) { return s.find(std::string(" ") + word + " ") != std::string::npos; };
+    auto has = [&](const char* word) {
+      return s.find(std::string(" ") + word + " ") != std::string::npos;
+    };
     LineSettings r;
     const size_t speed = s.find("speed ");
     if (speed != std::string::npos) r.baud = std::atoi(s.c_str() + speed + 6);
@@ -116,8 +121,8 @@ class WineLine : public TestLine {
  private:
   // A handle of the test's own (Wine does not hold a port to one opener).
   HANDLE OpenPort() {
-    const HANDLE port = CreateFileA(("\\\\.\\" + com_).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE port = CreateFileA(("\\\\.\\" + com_).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + com_);
     return port;
   }
