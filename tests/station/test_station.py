@@ -28,18 +28,15 @@ import unittest
 import urllib.parse
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                                "wine"))
+import harness  # noqa: E402  (its wait_for)
+
 OPTS = None
 
 
 def wait_for(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while True:
-        got = condition()
-        if got:
-            return got
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out after %g s waiting for %s" % (timeout, what))
-        time.sleep(0.05)
+    return harness.wait_for(condition, timeout=timeout, what=what)
 
 
 def read(path):
