@@ -340,7 +340,10 @@ int Run(const Options& o) {
   for (const std::string& name : o.ports) {
     ports.push_back(std::make_unique<PortMonitor>(name, static_cast<std::uint8_t>(ports.size()),
                                                   ended[1], o.reconnect, printer));
-    if (!ports.back()->Open() && !o.reconnect) status = 1;
+    if (!ports.back()->Open() && !o.reconnect) {
+      status = 1;
+      break;
+    }
   }
   MetricsServer server;
   if (!status && !o.listen.empty()) {
