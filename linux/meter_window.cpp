@@ -21,12 +21,23 @@ void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
                         nullptr);
 }
 
+// The wake's source: ready when the reader made it so, made unready as it is dispatched.
+gboolean DispatchWake(GSource* source, GSourceFunc callback, gpointer data) {
+  g_source_set_ready_time(source, -1);
+  return callback(data);
+}
+
+GSourceFuncs kWakeFuncs = {nullptr, nullptr, DispatchWake, nullptr, nullptr, nullptr};
+
 }  // namespace
 
 MeterWindow::MeterWindow(GtkApplication* app, std::string port, std::string device)
     : port_(std::move(port)),
-      link_(std::move(device)),
-      handover_([this] { g_idle_add(&MeterWindow::OnBytes, this); }) {
+      wake_(g_source_new(&kWakeFuncs, sizeof(GSource))),
+      feed_([this] { g_source_set_ready_time(wake_, 0); }),
+      link_(std::move(device)) {
+  g_source_set_callback(wake_, &MeterWindow::OnWake, this, nullptr);
+  g_source_attach(wake_, nullptr);
   Build(app);
   if (!TryOpen()) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
 }
@@ -85,8 +96,8 @@ void MeterWindow::OnFirstSize(GtkDrawingArea* area, int, int, gpointer self) {
 }
 
 void MeterWindow::Draw(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer p) {
-  const MeterState& s = static_cast<MeterWindow*>(p)->state_;
-  DrawMeter(cr, width, MeterHeight(height), s.m_nLevel, s.m_bHollow != 0, StatusLineText(s));
+  const MeterView v = static_cast<MeterWindow*>(p)->feed_.View();
+  DrawMeter(cr, width, MeterHeight(height), v.level, v.hollow, v.status_cp932);
 }
 
 void MeterWindow::Say(const std::string& message) {
@@ -106,8 +117,9 @@ void MeterWindow::Say(const std::string& message) {
 void MeterWindow::LinkOpenFailed(const std::string&, const std::string&, const OsError&) {}
 
 bool MeterWindow::TryOpen() {
-  if (link_.TryOpen(*this, state_)) {
-    handover_.Clear();  // nothing of an earlier connection goes on into this one
+  // The decoder starts afresh before the new reader's first byte: nothing of an earlier
+  // connection goes on into this one.
+  if (feed_.WithState([this](MeterState& s) { return link_.TryOpen(*this, s); })) {
     if (!tick_) tick_ = g_timeout_add(kTickMs, &MeterWindow::OnTick, this);
     Say("");
     return true;
@@ -123,51 +135,26 @@ bool MeterWindow::TryOpen() {
   return false;
 }
 
-void MeterWindow::LinkEnded(const OsError& why) {
-  {
-    std::lock_guard<std::mutex> lock(ended_mu_);
-    ended_why_ = why.text;
-  }
-  g_idle_add(&MeterWindow::OnLost, this);
-}
+void MeterWindow::LinkEnded(const OsError& why) { feed_.Ended(why.text); }
 
-void MeterWindow::Lost() {
+void MeterWindow::Lost(const std::string& why) {
   if (!link_.is_open()) return;
-  link_.Lost();
-  ReceiveBytes();  // the last bytes it read
-  std::string why;
-  {
-    std::lock_guard<std::mutex> lock(ended_mu_);
-    why = ended_why_;
-  }
+  link_.Lost();  // the reader has ended, its last bytes decoded
   Say(link_.device() + ": the port was lost; waiting for it to come back (" + why + ")");
   if (!retry_) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
 }
 
-void MeterWindow::ReceiveBytes() {
-  for (std::uint8_t b : handover_.Take()) ReceiveByte(state_, b, *this);
-  if (redraw_ && area_) gtk_widget_queue_draw(area_);
-  redraw_ = false;
-}
-
-gboolean MeterWindow::OnBytes(gpointer p) {
+gboolean MeterWindow::OnWake(gpointer p) {
   auto* self = static_cast<MeterWindow*>(p);
-  if (self->link_.is_open()) self->ReceiveBytes();
-  return G_SOURCE_REMOVE;
-}
-
-gboolean MeterWindow::OnLost(gpointer p) {
-  auto* self = static_cast<MeterWindow*>(p);
-  if (self->window_) self->Lost();
-  return G_SOURCE_REMOVE;
+  const MeterFeed::Woken woken = self->feed_.Take();
+  if (woken.redraw && self->area_) gtk_widget_queue_draw(self->area_);
+  if (woken.ended && self->window_) self->Lost(*woken.ended);
+  return G_SOURCE_CONTINUE;
 }
 
 gboolean MeterWindow::OnTick(gpointer p) {
   auto* self = static_cast<MeterWindow*>(p);
-  if (self->link_.is_open()) self->ReceiveBytes();  // what came before the tick counts first
-  WatchdogTick(self->state_, *self);
-  if (self->redraw_ && self->area_) gtk_widget_queue_draw(self->area_);
-  self->redraw_ = false;
+  if (self->feed_.Tick() && self->area_) gtk_widget_queue_draw(self->area_);
   return G_SOURCE_CONTINUE;
 }
 
@@ -184,11 +171,17 @@ gboolean MeterWindow::OnCloseRequest(GtkWindow*, gpointer p) {
 }
 
 void MeterWindow::Stop() {
+  feed_.Detach();  // a reader still running wakes nothing from now on
   for (guint* source : {&tick_, &retry_})
     if (*source) {
       g_source_remove(*source);
       *source = 0;
     }
+  if (wake_) {
+    g_source_destroy(wake_);
+    g_source_unref(wake_);
+    wake_ = nullptr;
+  }
   link_.Close();
   window_ = area_ = message_ = nullptr;
 }

@@ -1,10 +1,11 @@
 // meter_state.h: what the meter knows about the handset, and the protocol's byte values.
 //
 // One MeterState per meter window. The reader thread writes it through the decoder, the
-// window's thread through the watchdog, and the painter reads it; no lock is taken. Every
+// window's thread through the watchdog, and the painter reads it; no lock is needed. Every
 // field is therefore a relaxed atomic of its stated width: each is read and written whole,
 // and no combination of fields is promised to be consistent across threads (the next
-// redraw corrects a stale paint).
+// redraw corrects a stale paint). A front end that wants a consistent view takes a lock of
+// its own around all three (the Linux window's MeterFeed, monitor).
 #pragma once
 
 #include <atomic>
