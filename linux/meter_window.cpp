@@ -2,9 +2,7 @@
 
 #include <iostream>
 
-#include "meter/figure.h"
 #include "platform/text.h"
-#include "tools/render/figure_png.h"
 #include "version.h"
 
 namespace tovmir {
@@ -61,10 +59,9 @@ void MeterWindow::Build(GtkApplication* app) {
   static const GActionEntry kActions[] = {{"about", ShowAbout, nullptr, nullptr, nullptr, {}}};
   g_action_map_add_action_entries(G_ACTION_MAP(window_), kActions, 1, window_);
 
-  area_ = gtk_drawing_area_new();
+  area_ = NewMeterArea([this] { return feed_.View(); });
   gtk_widget_set_hexpand(area_, TRUE);
   gtk_widget_set_vexpand(area_, TRUE);
-  gtk_drawing_area_set_draw_func(GTK_DRAWING_AREA(area_), &MeterWindow::Draw, this, nullptr);
   message_ = gtk_label_new(nullptr);
   gtk_label_set_wrap(GTK_LABEL(message_), TRUE);
   gtk_label_set_xalign(GTK_LABEL(message_), 0);
@@ -78,26 +75,11 @@ void MeterWindow::Build(GtkApplication* app) {
   gtk_box_append(GTK_BOX(box), message_);
   gtk_window_set_child(GTK_WINDOW(window_), box);
 
-  // The first size is the Windows program's; the window may then be made smaller.
-  gtk_drawing_area_set_content_width(GTK_DRAWING_AREA(area_), kDefaultClientWidth);
-  gtk_drawing_area_set_content_height(GTK_DRAWING_AREA(area_), kDefaultClientHeight);
-  // The header bar would rather be wider than that: the width is set outright.
+  // The first size is the area's natural one, the Windows program's; the window may then be
+  // made smaller. The header bar would rather be wider than that: the width is set outright.
   gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultClientWidth, -1);
-  g_signal_connect(area_, "resize", G_CALLBACK(&MeterWindow::OnFirstSize), this);
   g_signal_connect(window_, "close-request", G_CALLBACK(&MeterWindow::OnCloseRequest), this);
   gtk_window_present(GTK_WINDOW(window_));
-}
-
-void MeterWindow::OnFirstSize(GtkDrawingArea* area, int, int, gpointer self) {
-  gtk_drawing_area_set_content_width(area, 1);
-  gtk_drawing_area_set_content_height(area, 1);
-  g_signal_handlers_disconnect_by_func(area, reinterpret_cast<gpointer>(&MeterWindow::OnFirstSize),
-                                       self);
-}
-
-void MeterWindow::Draw(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer p) {
-  const MeterView v = static_cast<MeterWindow*>(p)->feed_.View();
-  DrawMeter(cr, width, MeterHeight(height), v.level, v.hollow, v.status_cp932);
 }
 
 void MeterWindow::Say(const std::string& message) {

@@ -1,4 +1,4 @@
-// meter_window.h: the meter as a GTK 4 window on Linux. The figure fills a drawing area,
+// meter_window.h: the meter as a GTK 4 window on Linux. The figure fills a meter area,
 // painted as the Windows program paints it (the same geometry, the cairo painter); a line
 // under it says what is wrong with the port; the about dialog is in the header bar's menu.
 // The serial link's reader thread decodes the bytes as they arrive (MeterFeed) and wakes
@@ -16,13 +16,11 @@
 #include <optional>
 #include <string>
 
+#include "linux/meter_area.h"
 #include "linux/meter_feed.h"
 #include "serial/reopening_link.h"
 
 namespace tovmir {
-
-// The Windows program's first client size (186 x 136 dialog units in its 9-point font).
-inline constexpr int kDefaultClientWidth = 326, kDefaultClientHeight = 221;
 
 class MeterWindow final : public LinkOwner {
  public:
@@ -47,12 +45,10 @@ class MeterWindow final : public LinkOwner {
   void Lost(const std::string& why);
   void Say(const std::string& message);
 
-  static void Draw(GtkDrawingArea* area, cairo_t* cr, int width, int height, gpointer self);
   static gboolean OnTick(gpointer self);
   static gboolean OnRetry(gpointer self);
   static gboolean OnWake(gpointer self);
   static gboolean OnCloseRequest(GtkWindow* window, gpointer self);
-  static void OnFirstSize(GtkDrawingArea* area, int width, int height, gpointer self);
 
   std::string port_;
   // Made ready by the reader (g_source_set_ready_time may be called from any thread): the

@@ -81,7 +81,8 @@ TEST(MeterFeed, OnlyWhatChangesTheScreenWakesTheMainLoop) {
 
   for (int i = 0; i < 100; ++i) feed.Put(0xC5);
   EXPECT_EQ(wakes, 1) << "a level byte repeating the level shown";
-  for (int b : {0x80, 0x90, 0x10, 0xFF, 0xAD, 0x01, 0x02, 0x03}) feed.Put(static_cast<std::uint8_t>(b));
+  for (int b : {0x80, 0x90, 0x10, 0xFF, 0xAD, 0x01, 0x02, 0x03})
+    feed.Put(static_cast<std::uint8_t>(b));
   EXPECT_EQ(wakes, 1) << "the antenna as shown, bytes that are only counted, a group under way";
   EXPECT_FALSE(feed.Take().redraw);
 
