@@ -65,6 +65,18 @@ gboolean OnStopSignal(int fd, GIOCondition, gpointer gtk_app) {
   return G_SOURCE_CONTINUE;
 }
 
+// The renderer. The window draws a flat figure in a few small pieces, which GTK's cairo
+// renderer draws for less CPU than its GL renderer, and with GL not even loaded; on a
+// machine without a GPU, GL is Mesa's software GL at many times the cost of both (README,
+// "The Linux meter window"). A renderer the user chose with GSK_RENDERER is kept, and so
+// are GL and the user's GDK_DEBUG when it is not cairo.
+void ChooseRenderer() {
+  const char* chosen = g_getenv("GSK_RENDERER");
+  if (chosen && std::strcmp(chosen, "cairo") != 0) return;
+  g_setenv("GSK_RENDERER", "cairo", TRUE);
+  g_setenv("GDK_DEBUG", "gl-disable", FALSE);
+}
+
 // When the display is lost (the X server ended, the connection cut), GDK ends the process
 // on the spot from its I/O error handler, past every clean-up. Ours runs first and puts
 // the port back. (GDK on Wayland leaves no such hook.)
@@ -129,6 +141,7 @@ int main(int argc, char** argv) {
     std::cerr << "tovmir: cannot set up signal handling: " << std::strerror(errno) << '\n';
     return 1;
   }
+  ChooseRenderer();
   GtkApplication* gtk_app = gtk_application_new(TOVMIR_APP_ID, G_APPLICATION_NON_UNIQUE);
   g_signal_connect(gtk_app, "activate", G_CALLBACK(Activate), &app);
   g_unix_fd_add(stop_fd, G_IO_IN, OnStopSignal, gtk_app);

@@ -2,9 +2,7 @@
 
 #include <iostream>
 
-#include "meter/figure.h"
 #include "platform/text.h"
-#include "tools/render/figure_png.h"
 #include "version.h"
 
 namespace tovmir {
@@ -21,12 +19,23 @@ void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
                         nullptr);
 }
 
+// The wake's source: ready when the reader made it so, made unready as it is dispatched.
+gboolean DispatchWake(GSource* source, GSourceFunc callback, gpointer data) {
+  g_source_set_ready_time(source, -1);
+  return callback(data);
+}
+
+GSourceFuncs kWakeFuncs = {nullptr, nullptr, DispatchWake, nullptr, nullptr, nullptr};
+
 }  // namespace
 
 MeterWindow::MeterWindow(GtkApplication* app, std::string port, std::string device)
     : port_(std::move(port)),
-      link_(std::move(device)),
-      handover_([this] { g_idle_add(&MeterWindow::OnBytes, this); }) {
+      wake_(g_source_new(&kWakeFuncs, sizeof(GSource))),
+      feed_([this] { g_source_set_ready_time(wake_, 0); }),
+      link_(std::move(device)) {
+  g_source_set_callback(wake_, &MeterWindow::OnWake, this, nullptr);
+  g_source_attach(wake_, nullptr);
   Build(app);
   if (!TryOpen()) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
 }
@@ -50,10 +59,9 @@ void MeterWindow::Build(GtkApplication* app) {
   static const GActionEntry kActions[] = {{"about", ShowAbout, nullptr, nullptr, nullptr, {}}};
   g_action_map_add_action_entries(G_ACTION_MAP(window_), kActions, 1, window_);
 
-  area_ = gtk_drawing_area_new();
+  area_ = NewMeterArea([this] { return feed_.View(); });
   gtk_widget_set_hexpand(area_, TRUE);
   gtk_widget_set_vexpand(area_, TRUE);
-  gtk_drawing_area_set_draw_func(GTK_DRAWING_AREA(area_), &MeterWindow::Draw, this, nullptr);
   message_ = gtk_label_new(nullptr);
   gtk_label_set_wrap(GTK_LABEL(message_), TRUE);
   gtk_label_set_xalign(GTK_LABEL(message_), 0);
@@ -67,26 +75,11 @@ void MeterWindow::Build(GtkApplication* app) {
   gtk_box_append(GTK_BOX(box), message_);
   gtk_window_set_child(GTK_WINDOW(window_), box);
 
-  // The first size is the Windows program's; the window may then be made smaller.
-  gtk_drawing_area_set_content_width(GTK_DRAWING_AREA(area_), kDefaultClientWidth);
-  gtk_drawing_area_set_content_height(GTK_DRAWING_AREA(area_), kDefaultClientHeight);
-  // The header bar would rather be wider than that: the width is set outright.
+  // The first size is the area's natural one, the Windows program's; the window may then be
+  // made smaller. The header bar would rather be wider than that: the width is set outright.
   gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultClientWidth, -1);
-  g_signal_connect(area_, "resize", G_CALLBACK(&MeterWindow::OnFirstSize), this);
   g_signal_connect(window_, "close-request", G_CALLBACK(&MeterWindow::OnCloseRequest), this);
   gtk_window_present(GTK_WINDOW(window_));
-}
-
-void MeterWindow::OnFirstSize(GtkDrawingArea* area, int, int, gpointer self) {
-  gtk_drawing_area_set_content_width(area, 1);
-  gtk_drawing_area_set_content_height(area, 1);
-  g_signal_handlers_disconnect_by_func(area, reinterpret_cast<gpointer>(&MeterWindow::OnFirstSize),
-                                       self);
-}
-
-void MeterWindow::Draw(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer p) {
-  const MeterState& s = static_cast<MeterWindow*>(p)->state_;
-  DrawMeter(cr, width, MeterHeight(height), s.m_nLevel, s.m_bHollow != 0, StatusLineText(s));
 }
 
 void MeterWindow::Say(const std::string& message) {
@@ -106,8 +99,9 @@ void MeterWindow::Say(const std::string& message) {
 void MeterWindow::LinkOpenFailed(const std::string&, const std::string&, const OsError&) {}
 
 bool MeterWindow::TryOpen() {
-  if (link_.TryOpen(*this, state_)) {
-    handover_.Clear();  // nothing of an earlier connection goes on into this one
+  // The decoder starts afresh before the new reader's first byte: nothing of an earlier
+  // connection goes on into this one.
+  if (feed_.WithState([this](MeterState& s) { return link_.TryOpen(*this, s); })) {
     if (!tick_) tick_ = g_timeout_add(kTickMs, &MeterWindow::OnTick, this);
     Say("");
     return true;
@@ -123,51 +117,26 @@ bool MeterWindow::TryOpen() {
   return false;
 }
 
-void MeterWindow::LinkEnded(const OsError& why) {
-  {
-    std::lock_guard<std::mutex> lock(ended_mu_);
-    ended_why_ = why.text;
-  }
-  g_idle_add(&MeterWindow::OnLost, this);
-}
+void MeterWindow::LinkEnded(const OsError& why) { feed_.Ended(why.text); }
 
-void MeterWindow::Lost() {
+void MeterWindow::Lost(const std::string& why) {
   if (!link_.is_open()) return;
-  link_.Lost();
-  ReceiveBytes();  // the last bytes it read
-  std::string why;
-  {
-    std::lock_guard<std::mutex> lock(ended_mu_);
-    why = ended_why_;
-  }
+  link_.Lost();  // the reader has ended, its last bytes decoded
   Say(link_.device() + ": the port was lost; waiting for it to come back (" + why + ")");
   if (!retry_) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
 }
 
-void MeterWindow::ReceiveBytes() {
-  for (std::uint8_t b : handover_.Take()) ReceiveByte(state_, b, *this);
-  if (redraw_ && area_) gtk_widget_queue_draw(area_);
-  redraw_ = false;
-}
-
-gboolean MeterWindow::OnBytes(gpointer p) {
+gboolean MeterWindow::OnWake(gpointer p) {
   auto* self = static_cast<MeterWindow*>(p);
-  if (self->link_.is_open()) self->ReceiveBytes();
-  return G_SOURCE_REMOVE;
-}
-
-gboolean MeterWindow::OnLost(gpointer p) {
-  auto* self = static_cast<MeterWindow*>(p);
-  if (self->window_) self->Lost();
-  return G_SOURCE_REMOVE;
+  const MeterFeed::Woken woken = self->feed_.Take();
+  if (woken.redraw && self->area_) gtk_widget_queue_draw(self->area_);
+  if (woken.ended && self->window_) self->Lost(*woken.ended);
+  return G_SOURCE_CONTINUE;
 }
 
 gboolean MeterWindow::OnTick(gpointer p) {
   auto* self = static_cast<MeterWindow*>(p);
-  if (self->link_.is_open()) self->ReceiveBytes();  // what came before the tick counts first
-  WatchdogTick(self->state_, *self);
-  if (self->redraw_ && self->area_) gtk_widget_queue_draw(self->area_);
-  self->redraw_ = false;
+  if (self->feed_.Tick() && self->area_) gtk_widget_queue_draw(self->area_);
   return G_SOURCE_CONTINUE;
 }
 
@@ -184,11 +153,17 @@ gboolean MeterWindow::OnCloseRequest(GtkWindow*, gpointer p) {
 }
 
 void MeterWindow::Stop() {
+  feed_.Detach();  // a reader still running wakes nothing from now on
   for (guint* source : {&tick_, &retry_})
     if (*source) {
       g_source_remove(*source);
       *source = 0;
     }
+  if (wake_) {
+    g_source_destroy(wake_);
+    g_source_unref(wake_);
+    wake_ = nullptr;
+  }
   link_.Close();
   window_ = area_ = message_ = nullptr;
 }

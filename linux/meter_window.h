@@ -1,31 +1,28 @@
-// meter_window.h: the meter as a GTK 4 window on Linux. The figure fills a drawing area,
+// meter_window.h: the meter as a GTK 4 window on Linux. The figure fills a meter area,
 // painted as the Windows program paints it (the same geometry, the cairo painter); a line
 // under it says what is wrong with the port; the about dialog is in the header bar's menu.
-// The receiver logic and its 500 ms watchdog run on the main loop: the serial link's
-// reader thread only hands its bytes over (ByteHandover). A port that cannot be opened is
-// tried again once a second; one that fails while open (unplugged) shows the silent
-// meter, and is opened again as soon as it is back.
+// The serial link's reader thread decodes the bytes as they arrive (MeterFeed) and wakes
+// the main loop only when the meter is to be redrawn or the port failed; the 500 ms
+// watchdog runs on the main loop. A port that cannot be opened is tried again once a
+// second; one that fails while open (unplugged) shows the silent meter, and is opened again
+// as soon as it is back.
 //
 // Threads: everything on the main loop's thread, but LinkByte and LinkEnded, which the
-// reader calls and which only hand over.
+// reader calls and which only reach the MeterFeed.
 #pragma once
 
 #include <gtk/gtk.h>
 
-#include <mutex>
 #include <optional>
 #include <string>
 
-#include "linux/byte_handover.h"
-#include "receiver/receiver.h"
+#include "linux/meter_area.h"
+#include "linux/meter_feed.h"
 #include "serial/reopening_link.h"
 
 namespace tovmir {
 
-// The Windows program's first client size (186 x 136 dialog units in its 9-point font).
-inline constexpr int kDefaultClientWidth = 326, kDefaultClientHeight = 221;
-
-class MeterWindow : public LinkOwner, public RedrawSink {
+class MeterWindow final : public LinkOwner {
  public:
   // port: as the user named it (shown in messages); device: the path it stands for.
   MeterWindow(GtkApplication* app, std::string port, std::string device);
@@ -33,8 +30,7 @@ class MeterWindow : public LinkOwner, public RedrawSink {
   MeterWindow(const MeterWindow&) = delete;
   MeterWindow& operator=(const MeterWindow&) = delete;
 
-  void RequestRedraw() override { redraw_ = true; }
-  void LinkByte(std::uint8_t b) override { handover_.Put(b); }
+  void LinkByte(std::uint8_t b) override { feed_.Put(b); }
   void LinkOpenFailed(const std::string& text, const std::string& caption,
                       const OsError& why) override;
   void LinkEnded(const OsError& why) override;
@@ -46,25 +42,20 @@ class MeterWindow : public LinkOwner, public RedrawSink {
   void Build(GtkApplication* app);
   // Tries to open the port (under each name it may have come back as); true when open.
   bool TryOpen();
-  void Lost();
-  void ReceiveBytes();
+  void Lost(const std::string& why);
   void Say(const std::string& message);
 
-  static void Draw(GtkDrawingArea* area, cairo_t* cr, int width, int height, gpointer self);
   static gboolean OnTick(gpointer self);
   static gboolean OnRetry(gpointer self);
-  static gboolean OnBytes(gpointer self);
-  static gboolean OnLost(gpointer self);
+  static gboolean OnWake(gpointer self);
   static gboolean OnCloseRequest(GtkWindow* window, gpointer self);
-  static void OnFirstSize(GtkDrawingArea* area, int width, int height, gpointer self);
 
   std::string port_;
-  MeterState state_;
+  // Made ready by the reader (g_source_set_ready_time may be called from any thread): the
+  // feed's way to wake the main loop. Destroyed with the window; the feed is detached first.
+  GSource* wake_ = nullptr;
+  MeterFeed feed_;
   ReopeningLink link_;
-  bool redraw_ = false;
-  ByteHandover handover_;
-  std::mutex ended_mu_;
-  std::string ended_why_;  // under ended_mu_: why the reader ended
   std::optional<std::string> said_;  // what the window said last
   guint tick_ = 0, retry_ = 0;
   GtkWidget* window_ = nullptr;

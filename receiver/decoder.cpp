@@ -75,10 +75,6 @@ void DecodeByte(MeterState& s, RedrawSink& sink) {
   }
 }
 
-bool MayRedraw(std::uint8_t b) {
-  return b == kStartByte || (b & 0xF0) == 0xC0 || (b & 0xFE) == 0x80 || b < 0x10;
-}
-
 void ResetDecoder(MeterState& s) {
   ResetGroup(s);
   s.m_nNetAccum = 0;

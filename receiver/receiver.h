@@ -38,11 +38,6 @@ class RedrawSink {
 // Decodes s.m_byRx, the byte just read.
 void DecodeByte(MeterState& s, RedrawSink& sink);
 
-// Whether decoding b can ask for a redraw, whatever the state: a start, level or antenna
-// byte, or a digit (the fourth of a group). Other bytes only count and mark traffic, which
-// shows at the next redraw; a front end may hand them on without hurry.
-bool MayRedraw(std::uint8_t b);
-
 // Forgets a network-number group under way (the mode, the byte counters, the digits
 // gathered), so that the bytes of a new connection do not finish what an old one began.
 // What the meter shows stays.

@@ -12,7 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" libx11-dev libxdamage-dev
+ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" libx11-dev libxdamage-dev \
+  picocom
 ensure_locales "${WINE_LOCALES[@]}"
 
 [ $# -eq 0 ] && set -- all

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <memory>
 
+#include "receiver/receiver.h"
 #include "tests/support/process.h"
+#include "tools/render/figure_png.h"
 #include "tools/render/plot_png.h"
 
 namespace tovmir::test {
@@ -168,6 +170,88 @@ std::string SessionLog() {
   std::string log;
   for (const char* l : lines) log += std::string(l) + "\n";
   return log;
+}
+
+// The client area as an RGB24 image, drawn by draw(cr).
+template <class F>
+std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> Picture(int w, int h, F draw) {
+  std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h), cairo_surface_destroy);
+  cairo_t* cr = cairo_create(image.get());
+  draw(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(image.get());
+  return image;
+}
+
+// The Linux window lays the figure's pieces over its background itself: laid in order they
+// must be, pixel for pixel, what DrawMeter draws (what the PNG shows), also where parts
+// overlap in a small window, and after changes that keep some pieces and draw others again.
+TEST(FigurePieces, LaidInOrderTheyAreTheMetersPicture) {
+  const std::string net = std::string(kTextNetLabel) + "1234";
+  struct Case {
+    int width, meter_height, level;
+    bool hollow;
+    std::string status;
+  };
+  const Case cases[] = {
+      {326, 201, 9, true, net},          {326, 201, 10, true, net},
+      {326, 201, 0, true, net},          {326, 201, 15, false, kTextPowerOff},
+      {326, 201, 15, false, kTextRestart}, {520, 310, 4, false, kTextRestart},
+      {60, 12, 7, false, net},           {9, 1, 15, true, kTextPowerOff},
+      {1, 1, 3, false, net},             {0, 1, 3, false, net},
+      {1200, 40, 15, false, net},        {326, 201, 9, true, net},
+  };
+  FigurePieces pieces;  // one for all, as the window keeps it
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.meter_height << " level " << c.level
+                                    << " hollow " << c.hollow);
+    const int w = std::max(c.width, 1), h = c.meter_height + 20;
+    const auto drawn = Picture(w, h, [&](cairo_t* cr) {
+      DrawMeter(cr, c.width, c.meter_height, c.level, c.hollow, c.status);
+    });
+    const auto laid = Picture(w, h, [&](cairo_t* cr) {
+      const Colour face = BrushColour(Brush::kFace);
+      cairo_set_source_rgb(cr, face.red, face.green, face.blue);
+      cairo_paint(cr);
+      for (const FigurePieces::Piece& p :
+           pieces.Paint(c.width, c.meter_height, c.level, c.hollow, c.status)) {
+        if (!p.image) continue;
+        cairo_set_source_surface(cr, p.image, p.x, p.y);
+        cairo_paint(cr);
+      }
+    });
+    const int stride = cairo_image_surface_get_stride(drawn.get());
+    const unsigned char* a = cairo_image_surface_get_data(drawn.get());
+    const unsigned char* b = cairo_image_surface_get_data(laid.get());
+    int differ = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const auto pa = reinterpret_cast<const std::uint32_t*>(a + y * stride)[x] & 0xFFFFFF;
+        const auto pb = reinterpret_cast<const std::uint32_t*>(b + y * stride)[x] & 0xFFFFFF;
+        if (pa != pb && differ++ == 0)
+          ADD_FAILURE() << "first difference at " << x << "," << y << ": " << std::hex << pa
+                        << " drawn, " << pb << " laid";
+      }
+    EXPECT_EQ(differ, 0);
+  }
+}
+
+TEST(FigurePieces, OnlyWhatIsNewIsDrawn) {
+  FigurePieces pieces;
+  const std::string net = std::string(kTextNetLabel) + "1234";
+  std::vector<std::uint64_t> before;
+  for (const auto& p : pieces.Paint(326, 201, 9, false, net)) before.push_back(p.serial);
+  const auto& after = pieces.Paint(326, 201, 10, false, net);
+  ASSERT_EQ(after.size(), before.size());
+  std::vector<size_t> drawn;
+  for (size_t i = 0; i < after.size(); ++i)
+    if (after[i].serial != before[i]) drawn.push_back(i);
+  // The antenna and its two cut-outs, then the bars: bar 9 (level 10's tenth) alone.
+  EXPECT_EQ(drawn, std::vector<size_t>{3 + 9});
+  std::vector<std::uint64_t> back;
+  for (const auto& p : pieces.Paint(326, 201, 9, false, net)) back.push_back(p.serial);
+  EXPECT_EQ(back, before) << "the level back where it was: the pieces it had";
 }
 
 TEST(PlotTool, StepsWhereTheLogStepsAndShadingWhereItWasSilent) {

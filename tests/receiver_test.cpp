@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
-#include <random>
 #include <vector>
 
 #include "receiver/receiver.h"
@@ -182,19 +181,6 @@ TEST_F(ReceiverTest, WatchdogLeavesTheDecoderAlone) {
   EXPECT_EQ(s.m_bHollow, 1);
   Feed({0x03, 0x04});
   EXPECT_EQ(s.m_nNetNo, 0x1234);
-}
-
-// A front end may leave bytes for which MayRedraw is false until later: decoding them must
-// then never ask for a redraw, whatever state the meter is in.
-TEST_F(ReceiverTest, BytesThatMayNotRedrawNeverDo) {
-  std::mt19937 rng(5);
-  for (int round = 0; round < 20000; ++round) {
-    const auto b = static_cast<std::uint8_t>(rng());
-    const int redraws = Feed({b});
-    if (!MayRedraw(b)) {
-      ASSERT_EQ(redraws, 0) << std::hex << int{b};
-    }
-  }
 }
 
 TEST_F(ReceiverTest, ANewConnectionDoesNotFinishTheOldOnesGroup) {

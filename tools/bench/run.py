@@ -214,10 +214,21 @@ def proc_status(pid):
 
 # --- output ----------------------------------------------------------------------------
 
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "CPU model unknown"
+
+
 def header(what):
     print("\n== %s" % what)
-    print("   machine: %d cores, load average %.2f (before the run)"
-          % (os.cpu_count(), os.getloadavg()[0]))
+    print("   machine: %d cores (%s), load average %.2f (before the run)"
+          % (os.cpu_count(), cpu_model(), os.getloadavg()[0]))
 
 
 def verdict(ok):
