@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "meter/figure.h"
-#include "tools/render/figure_png.h"
+#include "tools/render/cairo_painter.h"
 
 namespace tovmir {
 namespace {
@@ -25,6 +25,7 @@ class MeterArt final {
   MeterArt& operator=(const MeterArt&) = delete;
 
   void Snapshot(GtkWidget* widget, GtkSnapshot* snapshot);
+  void SetView(std::function<MeterView()> view) { view_ = std::move(view); }
   // The window's first size is the Windows program's: the area asks for that much until it
   // has had it once, and for a pixel after.
   int Minimum(int natural) const { return sized_ ? 1 : natural; }
@@ -53,7 +54,7 @@ class MeterArt final {
   // For each piece, the nodes of its current picture and of the one before, as the pieces
   // keep them.
   std::vector<std::array<Kept, 2>> kept_;
-  Kept background_;         // x, y: the size
+  Kept background_;  // x, y: the size
   bool sized_ = false;
 };
 
@@ -63,10 +64,10 @@ class MeterArt final {
 GskRenderNode* MeterArt::PieceNode(const FigurePieces::Piece& p) {
   double scale_x = 1, scale_y = 1;
   cairo_surface_get_device_scale(p.image, &scale_x, &scale_y);
-  const graphene_rect_t bounds = GRAPHENE_RECT_INIT(
-      static_cast<float>(p.x), static_cast<float>(p.y),
-      static_cast<float>(cairo_image_surface_get_width(p.image) / scale_x),
-      static_cast<float>(cairo_image_surface_get_height(p.image) / scale_y));
+  const graphene_rect_t bounds =
+      GRAPHENE_RECT_INIT(static_cast<float>(p.x), static_cast<float>(p.y),
+                         static_cast<float>(cairo_image_surface_get_width(p.image) / scale_x),
+                         static_cast<float>(cairo_image_surface_get_height(p.image) / scale_y));
   GskRenderNode* node = gsk_cairo_node_new(&bounds);
   cairo_t* cr = gsk_cairo_node_get_draw_context(node);
   cairo_set_source_surface(cr, p.image, p.x, p.y);
@@ -83,8 +84,8 @@ void MeterArt::Snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
   const std::vector<FigurePieces::Piece>& pieces =
       pieces_.Paint(width, MeterHeight(height), v.level, v.hollow, v.status_cp932, scale);
 
-  const graphene_rect_t area = GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width),
-                                                  static_cast<float>(height));
+  const graphene_rect_t area =
+      GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
   // The status line may reach below a window lower than the figure; the area ends there.
   gtk_snapshot_push_clip(snapshot, &area);
   if (!background_.node || background_.x != width || background_.y != height) {
@@ -166,6 +167,10 @@ GtkWidget* NewMeterArea(std::function<MeterView()> view) {
   auto* area = static_cast<TovmirMeterArea*>(g_object_new(tovmir_meter_area_get_type(), nullptr));
   area->art = new MeterArt(std::move(view));
   return GTK_WIDGET(area);
+}
+
+void SetMeterView(GtkWidget* area, std::function<MeterView()> view) {
+  TOVMIR_METER_AREA(area)->art->SetView(std::move(view));
 }
 
 }  // namespace tovmir

@@ -10,7 +10,7 @@
 
 #include "receiver/receiver.h"
 #include "tests/support/process.h"
-#include "tools/render/figure_png.h"
+#include "tools/render/cairo_painter.h"
 #include "tools/render/plot_png.h"
 
 namespace tovmir::test {
@@ -195,12 +195,18 @@ TEST(FigurePieces, LaidInOrderTheyAreTheMetersPicture) {
     std::string status;
   };
   const Case cases[] = {
-      {326, 201, 9, true, net},          {326, 201, 10, true, net},
-      {326, 201, 0, true, net},          {326, 201, 15, false, kTextPowerOff},
-      {326, 201, 15, false, kTextRestart}, {520, 310, 4, false, kTextRestart},
-      {60, 12, 7, false, net},           {9, 1, 15, true, kTextPowerOff},
-      {1, 1, 3, false, net},             {0, 1, 3, false, net},
-      {1200, 40, 15, false, net},        {326, 201, 9, true, net},
+      {326, 201, 9, true, net},
+      {326, 201, 10, true, net},
+      {326, 201, 0, true, net},
+      {326, 201, 15, false, kTextPowerOff},
+      {326, 201, 15, false, kTextRestart},
+      {520, 310, 4, false, kTextRestart},
+      {60, 12, 7, false, net},
+      {9, 1, 15, true, kTextPowerOff},
+      {1, 1, 3, false, net},
+      {0, 1, 3, false, net},
+      {1200, 40, 15, false, net},
+      {326, 201, 9, true, net},
   };
   FigurePieces pieces;  // one for all, as the window keeps it
   for (const Case& c : cases) {

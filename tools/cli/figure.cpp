@@ -9,7 +9,7 @@
 #include "receiver/receiver.h"
 #include "tools/cli/args.h"
 #include "tools/cli/tool.h"
-#include "tools/render/figure_png.h"
+#include "tools/render/cairo_painter.h"
 
 namespace tovmir {
 namespace {

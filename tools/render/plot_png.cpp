@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "tools/render/figure_png.h"
+#include "tools/render/cairo_painter.h"
 
 namespace tovmir {
 namespace {

@@ -1,10 +1,10 @@
-#include "tools/render/figure_png.h"
+#include "tools/render/cairo_painter.h"
 
 #include <cairo.h>
 #include <fcntl.h>
+#include <pango/pangocairo.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <pango/pangocairo.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -119,9 +119,10 @@ std::string WritePngStream(cairo_surface_t* image, const std::string& path, FILE
   const int write_errno = errno;
   const bool closed = std::fclose(file) == 0;
   if (st == CAIRO_STATUS_WRITE_ERROR || !closed)
-    return "cannot write '" + path + "': " +
-           std::strerror(st == CAIRO_STATUS_WRITE_ERROR ? write_errno : errno);
-  if (st != CAIRO_STATUS_SUCCESS) return "cannot write '" + path + "': " + cairo_status_to_string(st);
+    return "cannot write '" + path +
+           "': " + std::strerror(st == CAIRO_STATUS_WRITE_ERROR ? write_errno : errno);
+  if (st != CAIRO_STATUS_SUCCESS)
+    return "cannot write '" + path + "': " + cairo_status_to_string(st);
   return {};
 }
 
@@ -133,7 +134,8 @@ std::string WritePng(cairo_surface_t* image, const std::string& path) {
   // is there whole, or the old file is untouched.
   struct stat st;
   const bool exists = stat(path.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) return WritePngStream(image, path, std::fopen(path.c_str(), "wb"));
+  if (exists && !S_ISREG(st.st_mode))
+    return WritePngStream(image, path, std::fopen(path.c_str(), "wb"));
   std::string target = path;
   if (char* real = exists ? realpath(path.c_str(), nullptr) : nullptr) {
     target = real;

@@ -1,4 +1,4 @@
-// figure_png.h: the meter window's client area drawn on Linux with cairo and Pango, the way
+// cairo_painter.h: the meter window's client area drawn on Linux with cairo and Pango, the way
 // the Windows GDI draws it: one-pixel black outlines, GDI's rectangle convention, crisp
 // pixel edges, the status line on an opaque button-face background; on any cairo context,
 // into a PNG file, or in pieces a window lays over its background (the Linux meter
