@@ -1,6 +1,9 @@
 // tovmir for Linux: the meter in a native GTK 4 window.
 //   tovmir [PORT]    PORT a device path, or COMn for /dev/ttyS(n-1); without one, the first
 //                    USB serial adapter found, else /dev/ttyS0
+//
+// Threads: GTK's main loop runs everything, the stop signals included (read from a
+// signalfd), but the serial link's reader, which decodes the bytes (meter_window.h).
 #include <gdk/x11/gdkx.h>
 #include <getopt.h>
 #include <glib-unix.h>
@@ -128,7 +131,8 @@ int main(int argc, char** argv) {
     if (c == 'V') return Printed(std::string("tovmir ") + TOVMIR_VERSION + "\n");
     return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
   }
-  if (argc - optind > 1) return UsageError(std::string("unexpected argument '") + argv[optind + 1] + "'");
+  if (argc - optind > 1)
+    return UsageError(std::string("unexpected argument '") + argv[optind + 1] + "'");
 
   App app;
   app.port = optind < argc ? argv[optind] : tovmir::DefaultPort();
@@ -144,9 +148,10 @@ int main(int argc, char** argv) {
   ChooseRenderer();
   GtkApplication* gtk_app = gtk_application_new(TOVMIR_APP_ID, G_APPLICATION_NON_UNIQUE);
   g_signal_connect(gtk_app, "activate", G_CALLBACK(Activate), &app);
-  g_unix_fd_add(stop_fd, G_IO_IN, OnStopSignal, gtk_app);
+  const guint stop_source = g_unix_fd_add(stop_fd, G_IO_IN, OnStopSignal, gtk_app);
   char* no_args[] = {argv[0], nullptr};  // the port is ours, not GApplication's
   const int status = g_application_run(G_APPLICATION(gtk_app), 1, no_args);
+  g_source_remove(stop_source);
   app.meter.reset();
   g_object_unref(gtk_app);
   return status;

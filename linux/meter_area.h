@@ -21,5 +21,8 @@ inline constexpr int kDefaultClientWidth = 326, kDefaultClientHeight = 221;
 // A meter area that draws what view returns at each redraw; gtk_widget_queue_draw asks
 // for one.
 GtkWidget* NewMeterArea(std::function<MeterView()> view);
+// Replaces what the area draws from: an owner that goes before its widgets leaves them a
+// view that does not reach back into it.
+void SetMeterView(GtkWidget* area, std::function<MeterView()> view);
 
 }  // namespace tovmir

@@ -8,7 +8,7 @@
 namespace tovmir {
 namespace {
 
-constexpr guint kTickMs = 500;    // the watchdog's tick
+constexpr guint kTickMs = 500;  // the watchdog's tick
 
 void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
   static const char* const kAuthors[] = {"the tovmir project", nullptr};
@@ -78,7 +78,8 @@ void MeterWindow::Build(GtkApplication* app) {
   // The first size is the area's natural one, the Windows program's; the window may then be
   // made smaller. The header bar would rather be wider than that: the width is set outright.
   gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultClientWidth, -1);
-  g_signal_connect(window_, "close-request", G_CALLBACK(&MeterWindow::OnCloseRequest), this);
+  // However the window goes (closed, the application quit), it stops first.
+  g_signal_connect(window_, "destroy", G_CALLBACK(&MeterWindow::OnDestroy), this);
   gtk_window_present(GTK_WINDOW(window_));
 }
 
@@ -147,10 +148,7 @@ gboolean MeterWindow::OnRetry(gpointer p) {
   return G_SOURCE_REMOVE;
 }
 
-gboolean MeterWindow::OnCloseRequest(GtkWindow*, gpointer p) {
-  static_cast<MeterWindow*>(p)->Stop();
-  return FALSE;  // and the window goes
-}
+void MeterWindow::OnDestroy(GtkWidget*, gpointer p) { static_cast<MeterWindow*>(p)->Stop(); }
 
 void MeterWindow::Stop() {
   feed_.Detach();  // a reader still running wakes nothing from now on
@@ -165,6 +163,10 @@ void MeterWindow::Stop() {
     wake_ = nullptr;
   }
   link_.Close();
+  // The widgets may outlive this object (the display lost, the loop ended first): nothing
+  // of theirs calls back into it any more.
+  if (window_) g_signal_handlers_disconnect_by_data(window_, this);
+  if (area_) SetMeterView(area_, [view = feed_.View()] { return view; });
   window_ = area_ = message_ = nullptr;
 }
 

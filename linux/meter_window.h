@@ -35,7 +35,8 @@ class MeterWindow final : public LinkOwner {
                       const OsError& why) override;
   void LinkEnded(const OsError& why) override;
 
-  // Stops the link (the port's settings put back) and the timers: the window is going.
+  // Stops the link (the port's settings put back), removes every source and handler the
+  // window added: the window is going, and it may go before or after the main loop ends.
   void Stop();
 
  private:
@@ -48,7 +49,7 @@ class MeterWindow final : public LinkOwner {
   static gboolean OnTick(gpointer self);
   static gboolean OnRetry(gpointer self);
   static gboolean OnWake(gpointer self);
-  static gboolean OnCloseRequest(GtkWindow* window, gpointer self);
+  static void OnDestroy(GtkWidget* window, gpointer self);
 
   std::string port_;
   // Made ready by the reader (g_source_set_ready_time may be called from any thread): the
