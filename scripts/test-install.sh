@@ -112,5 +112,6 @@ while read -r path; do
 done <<<"$files"
 [ -z "$left" ] || fail "left behind after purging: $left"
 [ "$(installed)" = "$before" ] \
-  || fail "the root's packages differ from before: $(diff <(echo "$before") <(installed) | head -n 20)"
+  || fail "the root's packages differ from before:
+$(diff <(echo "$before") <(installed) | head -n 20)"
 say "installed, used and purged: nothing left behind"

@@ -126,7 +126,7 @@ class InTheTerminal(unittest.TestCase):
 class WithDisplay(unittest.TestCase):
     def setUp(self):
         for n in range(60, 90):
-            if not (os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n)):
+            if not any(os.path.exists(f % n) for f in ("/tmp/.X11-unix/X%d", "/tmp/.X%d-lock")):
                 break
         self.display = ":%d" % n
         self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1024x768x24",

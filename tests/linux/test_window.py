@@ -344,8 +344,8 @@ class Window(unittest.TestCase):
         m.wait_look(lambda k: k.level() == 9, what="level 9")
         # Two seconds on, the meter says the handset is off and the bars sweep.
         looks = []
-        wait_for(lambda: looks.append(m.look()) or len({k.level() for k in looks[-20:]} - {None}) >= 3,
-                 8, "the sweep")
+        wait_for(lambda: looks.append(m.look())
+                 or len({k.level() for k in looks[-20:]} - {None}) >= 3, 8, "the sweep")
         self.assertTrue(looks[-1].status_is(POWER_OFF, self.tmp.name))
         handset.unplug()
 
@@ -354,7 +354,8 @@ class Window(unittest.TestCase):
         said = m.wait_said("が開けません")
         self.assertIn(self.port + "が開けません", said)
         self.assertIn("No such file or directory", said)
-        self.assertTrue(m.wait_look(lambda k: k.message_shown(), what="the message").message_shown())
+        shown = m.wait_look(lambda k: k.message_shown(), what="the message")
+        self.assertTrue(shown.message_shown())
         handset = Handset(self.port)
         start = time.monotonic()
         m.wait_said(": open", timeout=3)
@@ -378,7 +379,8 @@ class Window(unittest.TestCase):
         said = m.wait_said("Permission denied")
         self.assertIn("belongs to the group dialout, which you are not in. To join it: "
                       "sudo usermod -aG dialout $USER, then log out and in again.", said)
-        self.assertTrue(m.wait_look(lambda k: k.message_shown(), what="the message").message_shown())
+        shown = m.wait_look(lambda k: k.message_shown(), what="the message")
+        self.assertTrue(shown.message_shown())
         handset.unplug()
 
     def test_unplugged_and_back(self):
@@ -460,7 +462,7 @@ class Window(unittest.TestCase):
 def start_xvfb():
     """An X server of the tests' own, on a free display: (its name, its process)."""
     for n in range(40, 80):
-        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+        if not any(os.path.exists(f % n) for f in ("/tmp/.X11-unix/X%d", "/tmp/.X%d-lock")):
             break
     xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stderr=subprocess.DEVNULL)
