@@ -12,6 +12,13 @@
 namespace tovmir {
 namespace {
 
+graphene_rect_t Rect(double x, double y, double width, double height) {
+  graphene_rect_t r;
+  graphene_rect_init(&r, static_cast<float>(x), static_cast<float>(y), static_cast<float>(width),
+                     static_cast<float>(height));
+  return r;
+}
+
 // What the widget keeps from one redraw to the next.
 class MeterArt final {
  public:
@@ -64,10 +71,8 @@ class MeterArt final {
 GskRenderNode* MeterArt::PieceNode(const FigurePieces::Piece& p) {
   double scale_x = 1, scale_y = 1;
   cairo_surface_get_device_scale(p.image, &scale_x, &scale_y);
-  const graphene_rect_t bounds =
-      GRAPHENE_RECT_INIT(static_cast<float>(p.x), static_cast<float>(p.y),
-                         static_cast<float>(cairo_image_surface_get_width(p.image) / scale_x),
-                         static_cast<float>(cairo_image_surface_get_height(p.image) / scale_y));
+  const graphene_rect_t bounds = Rect(p.x, p.y, cairo_image_surface_get_width(p.image) / scale_x,
+                                      cairo_image_surface_get_height(p.image) / scale_y);
   GskRenderNode* node = gsk_cairo_node_new(&bounds);
   cairo_t* cr = gsk_cairo_node_get_draw_context(node);
   cairo_set_source_surface(cr, p.image, p.x, p.y);
@@ -84,8 +89,7 @@ void MeterArt::Snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
   const std::vector<FigurePieces::Piece>& pieces =
       pieces_.Paint(width, MeterHeight(height), v.level, v.hollow, v.status_cp932, scale);
 
-  const graphene_rect_t area =
-      GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
+  const graphene_rect_t area = Rect(0, 0, width, height);
   // The status line may reach below a window lower than the figure; the area ends there.
   gtk_snapshot_push_clip(snapshot, &area);
   if (!background_.node || background_.x != width || background_.y != height) {
