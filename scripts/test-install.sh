@@ -88,7 +88,9 @@ in_root env DISPLAY="$display" GSK_RENDERER=cairo NO_AT_BRIDGE=1 tovmir /dev/nul
 meter=$!
 shown=
 for _ in $(seq 300); do
-  if xwininfo -display "$display" -root -children 2>/dev/null | grep -q '"アンテナ"'; then
+  # LC_ALL: in the C locale xwininfo would not print the title as UTF-8.
+  if LC_ALL=C.UTF-8 xwininfo -display "$display" -root -children 2>/dev/null \
+       | grep -q '"アンテナ"'; then
     shown=yes
     break
   fi
