@@ -110,8 +110,7 @@ bool MeterWindow::TryOpen() {
   const std::string& device = link_.device();
   const std::string hint = link_.hint().empty() ? "" : "\n" + link_.hint();
   if (link_.lost())
-    Say(device + ": the port was lost; waiting for it to come back (" + link_.error().text + ")" +
-        hint);
+    SayLost(link_.error().text, hint);
   else
     Say(Utf8FromCp932(std::string(port_) + kTextCannotOpen) + "\n" + device + ": " +
         link_.error().text + " (trying again every second)" + hint);
@@ -120,10 +119,14 @@ bool MeterWindow::TryOpen() {
 
 void MeterWindow::LinkEnded(const OsError& why) { feed_.Ended(why.text); }
 
+void MeterWindow::SayLost(const std::string& why, const std::string& hint) {
+  Say(link_.device() + ": the port was lost; waiting for it to come back (" + why + ")" + hint);
+}
+
 void MeterWindow::Lost(const std::string& why) {
   if (!link_.is_open()) return;
   link_.Lost();  // the reader has ended, its last bytes decoded
-  Say(link_.device() + ": the port was lost; waiting for it to come back (" + why + ")");
+  SayLost(why);
   if (!retry_) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
 }
 

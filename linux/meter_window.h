@@ -45,6 +45,8 @@ class MeterWindow final : public LinkOwner {
   bool TryOpen();
   void Lost(const std::string& why);
   void Say(const std::string& message);
+  // The port failed and is waited for; hint: what to do, on a line of its own, or "".
+  void SayLost(const std::string& why, const std::string& hint = "");
 
   static gboolean OnTick(gpointer self);
   static gboolean OnRetry(gpointer self);

@@ -12,6 +12,10 @@
 namespace tovmir {
 namespace {
 constexpr mode_t kLogMode = 0640;  // the station's group may read it, nobody else
+
+int OpenLog(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode);
+}
 }  // namespace
 
 LogFile::~LogFile() {
@@ -19,14 +23,14 @@ LogFile::~LogFile() {
 }
 
 bool LogFile::Open(std::string* error) {
-  fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode);
+  fd_ = OpenLog(path_);
   if (fd_ >= 0) return true;
   *error = "cannot open '" + path_ + "': " + std::strerror(errno);
   return false;
 }
 
 bool LogFile::Reopen() {
-  const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode);
+  const int fd = OpenLog(path_);
   if (fd < 0) return false;
   if (fd_ >= 0) close(fd_);
   fd_ = fd;
