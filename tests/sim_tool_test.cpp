@@ -54,7 +54,7 @@ TEST(SimTool, PacesBytesLikeA600BaudLine) {
   std::string device;
   ASSERT_TRUE(sim.ReadLine(device)) << sim.Errors();
   std::string bytes;
-  const auto at = ReadArrivals(device, 320, &bytes, 10000);
+  const auto at = ReadArrivals(device, 320, &bytes, WaitMs());
   ASSERT_EQ(at.size(), 320u);
   EXPECT_EQ(bytes.substr(0, 4), "\xC6\xC5\xC6\xC5");
 
@@ -127,7 +127,7 @@ TEST(SimTool, BadScriptsAndArguments) {
     EXPECT_TRUE(r.out.empty()) << "nothing is opened for a script that cannot be read";
   }
   Child endless({TOVMIR_TOOL, "sim", "/dev/zero"});
-  EXPECT_EQ(endless.Wait(5000), 2);
+  EXPECT_EQ(endless.Wait(), 2);
 }
 
 TEST(SimTool, PlaysAScriptFromStandardInput) {
@@ -155,7 +155,7 @@ TEST(SimTool, WritesIntoAnExistingPortAndStopsAtOnceOnSigterm) {
   EXPECT_EQ(first, name);
   std::string bytes;
   // The endless session writes into the slave; its bytes come out of the master.
-  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(WaitMs());
   while (bytes.size() < 7 && Clock::now() < deadline) {
     pollfd p = {master, POLLIN, 0};
     char buf[16];
@@ -168,7 +168,7 @@ TEST(SimTool, WritesIntoAnExistingPortAndStopsAtOnceOnSigterm) {
   const auto start = Clock::now();
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), 0);
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(Bound(500)));
   termios after;  // the device as it was before
   ASSERT_EQ(tcgetattr(slave, &after), 0);
   EXPECT_EQ(after.c_iflag, before.c_iflag);
@@ -230,7 +230,7 @@ void ExpectTerminalShows(const std::string& lang, bool utf8) {
     ReceiveByte(state, static_cast<std::uint8_t>(b), sink);
   const std::string want = Trimmed(RenderMeterText(state, 80, 23, utf8));
   std::string shown;
-  for (auto deadline = Clock::now() + std::chrono::seconds(10); Clock::now() < deadline;) {
+  for (auto deadline = Clock::now() + std::chrono::milliseconds(WaitMs()); Clock::now() < deadline;) {
     shown = Trimmed(tmux.Capture());
     if (shown == want) break;
     usleep(20000);  // the pane has no change notification to wait on

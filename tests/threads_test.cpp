@@ -16,6 +16,7 @@
 
 #include "platform/thread.h"
 #include "receiver/receiver.h"
+#include "tests/support/waits.h"
 
 // The test binary is linked with --wrap=clock_gettime, so that a test can set the system
 // clock back for the code under test without touching the machine's.
@@ -29,6 +30,9 @@ extern "C" int __wrap_clock_gettime(clockid_t clock, timespec* t) {
 
 namespace tovmir {
 namespace {
+
+using test::Eventually;
+using test::WaitMs;
 
 const std::set<std::string> kValidTexts = {kTextPowerOff, kTextRestart,
                                            std::string(kTextNetLabel) + kTextNetUnknown};
@@ -109,11 +113,6 @@ struct Parked {
   }
 };
 
-bool Eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 5000 && !done(); ++i) usleep(1000);
-  return done();
-}
-
 TEST(Threads, AJoinWaitsOnAClockNobodySets) {
   Parked parked;
   ThreadHandle t;
@@ -125,7 +124,7 @@ TEST(Threads, AJoinWaitsOnAClockNobodySets) {
     usleep(100 * 1000);
     parked.Release();
   });
-  EXPECT_TRUE(JoinThread(t, 5000)) << "the join gave up early";
+  EXPECT_TRUE(JoinThread(t, WaitMs())) << "the join gave up early";
   g_realtime_shift = 0;
   releaser.join();
   CloseThread(t);
@@ -141,7 +140,7 @@ TEST(Threads, KillNeverEndsAThreadInsideACriticalSection) {
   ASSERT_TRUE(Eventually([&] { return parked.waiting.load(); }));
   EXPECT_FALSE(KillThread(t)) << "ended while it held a lock";
   parked.Release();  // it goes on, lets go of the lock and ends by itself
-  EXPECT_TRUE(JoinThread(t, 5000));
+  EXPECT_TRUE(JoinThread(t, WaitMs()));
   EXPECT_TRUE(mu.try_lock()) << "the lock was left held";
   mu.unlock();
   CloseThread(t);

@@ -28,8 +28,10 @@ from collections import namedtuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "wine"))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from harness import (DEFAULT_LOCALE, HarnessError, WineSession, program_arch,  # noqa: E402
-                     win_path, wait_for)
+                     win_path)
+from waits import WAIT, TimedOut, bound, wait_for  # noqa: E402
 import driver  # noqa: E402
 from driver import Probe, desktop_offset, reset_line  # noqa: E402
 
@@ -255,7 +257,7 @@ class Feeder(threading.Thread):
 class Meter:
     """One tovmir.exe and its meter window."""
 
-    def __init__(self, test, args=(), port="COM1", visible=True, timeout=10):
+    def __init__(self, test, args=(), port="COM1", visible=True):
         self.test, self.port = test, port
         before = {w["hwnd"] for w in PROBE("find", METER_CAPTION)["windows"]}
         self.started = time.monotonic()
@@ -267,7 +269,7 @@ class Meter:
                 if w["hwnd"] not in before and (w["visible"] or not visible):
                     return w
             return None
-        self.window = wait_for(window, timeout, "the meter window of %s" % " ".join(args))
+        self.window = wait_for(window, "the meter window of %s" % " ".join(args))
         self.hwnd, self.pid = self.window["hwnd"], self.window["pid"]
 
     def kill(self):
@@ -290,7 +292,7 @@ class Meter:
         known = list(texts) + [t for t in (POWER_OFF, RESTART, NET_UNKNOWN) if t not in texts]
         return read_look(shot, fig, known)
 
-    def wait_look(self, timeout=5, **want):
+    def wait_look(self, **want):
         """Polls screenshots until the meter shows what is wanted (and a clean background)."""
         want.setdefault("clean", True)
         texts = [want["status"]] if "status" in want else []
@@ -301,15 +303,15 @@ class Meter:
             seen.append(look)
             return look if all(getattr(look, k) == v for k, v in want.items()) else None
         try:
-            return wait_for(matches, timeout, "the meter to show %s" % want, interval=0.02)
-        except HarnessError:
+            return wait_for(matches, "the meter to show %s" % want)
+        except TimedOut:
             self.test.fail("wanted %s, last saw %s" % (want, seen[-1:] or "nothing"))
 
-    def watch(self, until, timeout):
-        """Looks taken one after another until until(looks) holds or timeout passes."""
+    def watch(self, until):
+        """Looks taken one after another until until(looks) holds (or a long while passed)."""
         looks = []
         fig = self.figure()
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + WAIT
         while time.monotonic() < deadline:
             looks.append(self.look(shot=screenshot(), fig=fig))
             if until(looks):
@@ -317,16 +319,18 @@ class Meter:
         return looks
 
     def close_and_wait(self, how=WM_CLOSE, within=1.0):
-        """Closes the window; asserts the process ends within `within` s, exit status 0."""
+        """Closes the window; asserts the process ends within `within` s (scaled), exit
+        status 0."""
+        within = bound(within)
         t0 = time.monotonic()
         if how == WM_CLOSE:
             PROBE("close", self.hwnd)
         else:
             PROBE("syscommand", self.hwnd, how)
         try:
-            code = self.proc.wait(timeout=within + 5)
+            code = self.proc.wait(timeout=WAIT)
         except subprocess.TimeoutExpired:
-            self.test.fail("tovmir.exe still running 6 s after it was closed")
+            self.test.fail("tovmir.exe still running %g s after it was closed" % WAIT)
         elapsed = time.monotonic() - t0
         self.test.assertEqual(code, 0, "exit status")
         self.test.assertLess(elapsed, within, "seconds from closing to the end of the process")
@@ -462,7 +466,7 @@ class PortChoice(unittest.TestCase):
                 for p in PORTS:
                     reset_port(p)
                 m = Meter(self, args, port=port)
-                wait_for(lambda: line_settings(port)[0] == 600, 5, "%s at 600 baud" % port)
+                wait_for(lambda: line_settings(port)[0] == 600, "%s at 600 baud" % port)
                 self.assertEqual(line_settings(port), (600, 8, False, False), "600 baud 8N1")
                 for other in PORTS:
                     if other != port:
@@ -502,7 +506,7 @@ class Display(unittest.TestCase):
         fig = m.figure()
         self.assertEqual(m.window["client"], fig["client"])
         look = wait_for(lambda: (lambda k: k if k.level is not None else None)(m.look()),
-                        5, "a whole picture of the meter")
+                        "a whole picture of the meter")
         # Level 13 until the watchdog's first timeout, 2 s after start; if this machine
         # was slow to take the picture, the sweep may have moved it on since.
         steps = max(0, int((look.t - m.started - 1.95) / 0.5) + 1)
@@ -539,7 +543,7 @@ class Display(unittest.TestCase):
         sent = time.monotonic()
         m.wait_look(level=14, hollow=False, status="網番号:FEDC")
 
-        looks = m.watch(lambda ks: len(level_changes(ks)) >= 5, timeout=8)
+        looks = m.watch(lambda ks: len(level_changes(ks)) >= 5)
         changes = level_changes(looks)
         self.assertEqual([c[1] for c in changes], [14, 15, 0, 1, 2],
                          "one bar a step, 15 wraps to 0")
@@ -554,9 +558,9 @@ class Display(unittest.TestCase):
         byte = time.monotonic()
         m.wait_look(level=5, hollow=False, status=RESTART)
         # No step for the next 1.3 s: the watchdog needs four ticks of silence.
-        looks = m.watch(lambda ks: time.monotonic() > byte + 1.3, timeout=3)
+        looks = m.watch(lambda ks: time.monotonic() > byte + 1.3)
         self.assertEqual({k.level for k in looks if k.level is not None}, {5})
-        looks = m.watch(lambda ks: any(k.level not in (None, 5) for k in ks), timeout=4)
+        looks = m.watch(lambda ks: any(k.level not in (None, 5) for k in ks))
         last = level_changes(looks)[-1]
         self.assertEqual(last[1:], (6, POWER_OFF), "the sweep goes on from 5")
         self.assertTrue(1.3 <= last[0] - byte <= 3.0, "sweep again %.2f s after" % (last[0] - byte))
@@ -597,7 +601,7 @@ class OpenFailure(unittest.TestCase):
 
     def check(self, port):
         m = Meter(self, [port], visible=False)
-        box = wait_for(lambda: owned_windows(m.hwnd, "エラー"), 10, "the message box")[0]
+        box = wait_for(lambda: owned_windows(m.hwnd, "エラー"), "the message box")[0]
         self.assertFalse(m.info()["visible"], "the meter waits behind the message")
         kids = PROBE("children", box["hwnd"])["children"]
         self.assertIn(port + "が開けません", [k["text"] for k in kids if k["class"] == "Static"])
@@ -608,11 +612,11 @@ class OpenFailure(unittest.TestCase):
         self.assertEqual(self.best_icon(icons[0]["rect"]), "information")
 
         PROBE("click", box["hwnd"], IDOK)
-        wait_for(lambda: m.info()["visible"], 5, "the meter after OK")
+        wait_for(lambda: m.info()["visible"], "the meter after OK")
         self.assertEqual(owned_windows(m.hwnd, "エラー"), [])
         first = m.wait_look(level=13, hollow=False, status=POWER_OFF)
         # No timer runs: after 3 s it still shows its first picture.
-        looks = m.watch(lambda ks: time.monotonic() > first.t + 3.0, timeout=5)
+        looks = m.watch(lambda ks: time.monotonic() > first.t + 3.0)
         self.assertEqual({(k.level, k.hollow, k.status) for k in looks},
                          {(13, False, POWER_OFF)})
         m.close_and_wait()
@@ -643,13 +647,13 @@ class SystemMenu(unittest.TestCase):
 
     def open_about(self, m, how):
         how()
-        box = wait_for(lambda: owned_windows(m.hwnd, ABOUT_CAPTION), 5, "the about box")
+        box = wait_for(lambda: owned_windows(m.hwnd, ABOUT_CAPTION), "the about box")
         self.assertEqual(len(box), 1)
         return box[0]
 
     def close_about(self, m, box):
         PROBE("click", box["hwnd"], IDOK)
-        wait_for(lambda: not owned_windows(m.hwnd, ABOUT_CAPTION) and m.info()["enabled"], 5,
+        wait_for(lambda: not owned_windows(m.hwnd, ABOUT_CAPTION) and m.info()["enabled"],
                  "the about box to close")
 
     def test_about_box(self):
@@ -676,7 +680,7 @@ class SystemMenu(unittest.TestCase):
         shot = screenshot()
         self.assertEqual([shot.row(l, l + 32, t + y) for y in range(32)],
                          [bytes.fromhex(r) for r in big["pixels"]], "icon 128 in the box")
-        looks = m.watch(lambda ks: len(level_changes(ks)) >= 3, timeout=6)
+        looks = m.watch(lambda ks: len(level_changes(ks)) >= 3)
         changes = level_changes(looks)
         self.assertGreaterEqual(len(changes), 3, "the meter sweeps behind the about box")
         self.assertTrue(all((b[1] - a[1]) % 16 == 1 for a, b in zip(changes, changes[1:])), changes)
@@ -686,14 +690,14 @@ class SystemMenu(unittest.TestCase):
         # the box's close button ends it as OK does.
         box = self.open_about(m, lambda: PROBE("syscommand", m.hwnd, 0x13))
         PROBE("syscommand", box["hwnd"], SC_CLOSE)
-        wait_for(lambda: not owned_windows(m.hwnd, ABOUT_CAPTION) and m.info()["enabled"], 5,
+        wait_for(lambda: not owned_windows(m.hwnd, ABOUT_CAPTION) and m.info()["enabled"],
                  "the about box to close")
 
         # From the menu itself: the last item, reached by the keyboard. (Its mnemonic A is
         # also that of Wine's own "About Wine" item, so the letter is no use here.)
         def by_keyboard():
             PROBE("post", m.hwnd, WM_SYSCOMMAND, SC_KEYMENU, ord(" "))
-            wait_for(lambda: owned_windows(m.hwnd, "", "#32768"), 5, "the system menu")
+            wait_for(lambda: owned_windows(m.hwnd, "", "#32768"), "the system menu")
             PROBE("post", m.hwnd, WM_KEYDOWN, VK_UP, 1)
             PROBE("post", m.hwnd, WM_KEYDOWN, VK_RETURN, 1)
         box = self.open_about(m, by_keyboard)
@@ -708,26 +712,26 @@ class SystemMenu(unittest.TestCase):
         # so the centred icon the program paints there cannot be seen. The bar carries the
         # program's icon.
         small = wait_for(lambda: (lambda w: w if w["iconic"] and w["client"] == [0, 0] else None)
-                         (m.info()), 5, "minimised")
-        wait_for(lambda: shows_program_icon(screenshot(), small["rect"]), 5,
+                         (m.info()), "minimised")
+        wait_for(lambda: shows_program_icon(screenshot(), small["rect"]),
                  "the icon in the minimised window's bar")
 
         # Wine sets the window's state flags before it gives the window its new size:
         # wait for both.
         PROBE("syscommand", m.hwnd, SC_RESTORE)
         wait_for(lambda: (lambda w: not w["iconic"] and w["client"] == before["client"])
-                 (m.info()), 5, "restored to the size before")
+                 (m.info()), "restored to the size before")
         m.wait_look(status=POWER_OFF, hollow=False)
 
         PROBE("syscommand", m.hwnd, SC_MAXIMIZE)
         wait_for(lambda: (lambda w: w["zoomed"] and w["client"][0] > before["client"][0] and
-                          w["client"][1] > before["client"][1])(m.info()), 5, "maximised")
+                          w["client"][1] > before["client"][1])(m.info()), "maximised")
         m.send(b"\xA3\xC9")
         m.wait_look(level=9, hollow=True, status=NET_UNKNOWN)
 
         PROBE("syscommand", m.hwnd, SC_RESTORE)
         wait_for(lambda: (lambda w: not w["zoomed"] and w["client"] == before["client"])
-                 (m.info()), 5, "restored to the size before")
+                 (m.info()), "restored to the size before")
         m.wait_look(status=NET_UNKNOWN, hollow=True)
         m.close_and_wait(how=SC_CLOSE)
 
@@ -756,7 +760,7 @@ class Resizing(unittest.TestCase):
                 fig = m.figure()
                 self.assertEqual(fig["meter_height"], 1)
                 if h > 1:
-                    wait_for(lambda: shows_text(screenshot(), fig, "網番号:CAFE"), 5,
+                    wait_for(lambda: shows_text(screenshot(), fig, "網番号:CAFE"),
                              "the status line in a client %d high" % h)
                 self.assertIsNone(m.proc.poll(), "still running")
         self.assertEqual(PROBE("resize", m.hwnd, 400, 200)["client"], [400, 200])
@@ -805,7 +809,7 @@ def setUpModule():
         wait_for(lambda: subprocess.run(["xwininfo", "-name", "tovmir - Wine desktop"],
                                         env=SESSION.env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL).returncode == 0,
-                 10, "the Wine desktop window")
+                 "the Wine desktop window")
         DESKTOP = desktop_offset(SESSION)
     except BaseException:
         tearDownModule()

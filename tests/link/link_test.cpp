@@ -11,6 +11,7 @@
 #include "receiver/receiver.h"
 #include "serial/serial_link.h"
 #include "tests/link/test_line.h"
+#include "tests/support/waits.h"
 
 namespace tovmir::test {
 namespace {
@@ -19,15 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
-  const auto start = Clock::now();
-  while (!done()) {
-    if (MsSince(start) > timeout_ms) return false;
-    PauseMs(1);
-  }
-  return true;
 }
 
 // The meter window's part, as the link sees it: every byte goes through the receiver logic.
@@ -109,14 +101,14 @@ TEST_P(LineLeftBy, BytesReachTheDecoderUnchangedInOrderAfterTheActivityFields) {
   ASSERT_TRUE(Open()) << link.m_error.text;
   owner.state.m_nSilentTicks = 3;  // as after a second and a half of silence
   line->Write("\xA3");             // a start byte always asks for a redraw
-  ASSERT_TRUE(WaitUntil([&] { return owner.received() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return owner.received() == 1; }));
   EXPECT_EQ(owner.receiving_at_redraw, 1);
   EXPECT_EQ(owner.silent_at_redraw, 0);
 
   std::string all;
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
   line->Write(all);
-  ASSERT_TRUE(WaitUntil([&] { return owner.received() == 257; })) << owner.received();
+  ASSERT_TRUE(Eventually([&] { return owner.received() == 257; })) << owner.received();
   for (int i = 0; i < 256; ++i) ASSERT_EQ(owner.byte(i + 1), i) << "byte " << i;
   EXPECT_EQ(owner.state.m_nLevel, 15);  // the last level byte was 0xCF
 }
@@ -158,10 +150,10 @@ TEST_F(LinkTest, ASecondOpenOfThePortFails) {
 TEST_F(LinkTest, ClosesPromptlyWhileTheLineIsSilent) {
   ASSERT_TRUE(Open());
   line->Write("\xC3");
-  ASSERT_TRUE(WaitUntil([&] { return owner.received() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return owner.received() == 1; }));
   const auto start = Clock::now();
   CloseSerialLink(link);
-  EXPECT_LT(MsSince(start), 200);
+  EXPECT_LT(MsSince(start), Bound(200));
   EXPECT_EQ(link.m_hReader, nullptr);
   EXPECT_EQ(link.m_hComm, nullptr);
 }
@@ -187,15 +179,15 @@ TEST_F(LinkTest, ClosesPromptlyWhileBytesStream) {
   ThreadHandle writer;
   std::uint32_t id;
   ASSERT_TRUE(StartThread(Streamer::Run, &streamer, &writer, &id));
-  ASSERT_TRUE(WaitUntil([&] { return owner.received() > 100; }));
+  ASSERT_TRUE(Eventually([&] { return owner.received() > 100; }));
   const auto start = Clock::now();
   CloseSerialLink(link);
-  EXPECT_LT(MsSince(start), 200);
+  EXPECT_LT(MsSince(start), Bound(200));
   const int after_close = owner.received();
   PauseMs(20);
   EXPECT_EQ(owner.received(), after_close) << "the reader went on after the close";
   streamer.stop = true;
-  ASSERT_TRUE(JoinThread(writer, 5000));
+  ASSERT_TRUE(JoinThread(writer, WaitMs()));
   CloseThread(writer);
 }
 
@@ -203,11 +195,11 @@ TEST_F(LinkTest, AnUnpluggedAdapterEndsTheReader) {
   line = TestLine::Create("COM3");  // a line of its own: an unplugged one stays unplugged
   ASSERT_TRUE(Open());
   line->Write("\xC5");
-  ASSERT_TRUE(WaitUntil([&] { return owner.received() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return owner.received() == 1; }));
   line->Unplug();
-  ASSERT_TRUE(WaitUntil([&] { return owner.ended.load(); }));
+  ASSERT_TRUE(Eventually([&] { return owner.ended.load(); }));
   // Ended, not spinning: the thread is gone.
-  EXPECT_TRUE(JoinThread(link.m_hReader, 1000));
+  EXPECT_TRUE(JoinThread(link.m_hReader, WaitMs()));
   EXPECT_EQ(owner.received(), 1);
 }
 
@@ -217,7 +209,7 @@ TEST(Link, OpensAPortNumberedAboveNine) {
   SerialLink link;
   EXPECT_TRUE(OpenSerialLink(link, line->PortName().c_str(), owner)) << link.m_error.text;
   line->Write("\xC9");
-  EXPECT_TRUE(WaitUntil([&] { return owner.received() == 1; }));
+  EXPECT_TRUE(Eventually([&] { return owner.received() == 1; }));
   CloseSerialLink(link);
 }
 

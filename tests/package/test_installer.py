@@ -42,8 +42,10 @@ import zipfile
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from harness import (DEFAULT_LOCALE, HarnessError, WineSession, port_number,  # noqa: E402
-                     wait_for, why_not_runnable, win_path)
+                     why_not_runnable, win_path)
+from waits import TimedOut, wait_for  # noqa: E402
 from driver import Probe, desktop_offset, line_settings, reset_line  # noqa: E402
 
 OPTS = None        # the command line, set by main()
@@ -230,9 +232,9 @@ class InstallerTests:
         self.assertEqual(r.returncode, 0, "uninstaller's exit status")
         left = []
         try:
-            wait_for(lambda: not left.append(self.leftovers()) and not left[-1], timeout=30,
-                     what="the uninstaller to finish", interval=0.2)
-        except HarnessError:
+            wait_for(lambda: not left.append(self.leftovers()) and not left[-1],
+                     "the uninstaller to finish", interval=0.2)
+        except TimedOut:
             self.fail("after uninstalling, still there: %s" % left[-1])
 
     def remove_leftovers(self):
@@ -297,10 +299,10 @@ class InstallerTests:
         before = {w["hwnd"] for w in self.probe("find", METER_CAPTION)["windows"]}
         p = self.session.start([link["target"]] + link["arguments"].split())
         try:
-            wait_for(lambda: line_settings(self.near[port])[0] == 600, 10,
+            wait_for(lambda: line_settings(self.near[port])[0] == 600,
                      "%s at 600 baud" % port)
             wait_for(lambda: [w for w in self.probe("find", METER_CAPTION)["windows"]
-                              if w["hwnd"] not in before and w["visible"]], 10,
+                              if w["hwnd"] not in before and w["visible"]],
                      "the meter window")
             for other in PORTS:
                 if other != port:
@@ -371,7 +373,7 @@ class InstallerTests:
         def window():
             return [w for w in self.probe("list")["windows"]
                     if w["text"].startswith("tovmir") and w["visible"]]
-        hwnd = wait_for(window, 30, "the installer's window")[0]["hwnd"]
+        hwnd = wait_for(window, "the installer's window")[0]["hwnd"]
 
         def control(cls, **want):
             for c in self.probe("children", hwnd)["children"]:
@@ -380,12 +382,12 @@ class InstallerTests:
                     return c
             return None
         # For all users (administrators' default), into the folder offered, to the ports.
-        wait_for(lambda: control("Button", id=ID_NEXT, enabled=True), 10, "the first page")
+        wait_for(lambda: control("Button", id=ID_NEXT, enabled=True), "the first page")
         self.probe("click", hwnd, ID_NEXT)
-        wait_for(lambda: control("Edit", text="C:\\Program Files\\tovmir"), 10,
+        wait_for(lambda: control("Edit", text="C:\\Program Files\\tovmir"),
                  "the folder page")
         self.probe("click", hwnd, ID_NEXT)
-        combo = wait_for(lambda: control("ComboBox"), 10, "the port page")["hwnd"]
+        combo = wait_for(lambda: control("ComboBox"), "the port page")["hwnd"]
 
         self.assertEqual(self.probe("text", combo)["text"], "COM1", "chosen at first")
         items = []
@@ -405,7 +407,7 @@ class InstallerTests:
         self.probe("click", hwnd, ID_NEXT)
         # Installed: the page with the log, its button now "Close".
         wait_for(lambda: not control("ComboBox") and control("Button", id=ID_NEXT, enabled=True),
-                 30, "the installation to finish")
+                 "the installation to finish")
         self.probe("click", hwnd, ID_NEXT)
         self.assertEqual(p.wait(timeout=30), 0, "the installer's exit status")
         values = self.reg("HKLM\\" + UNINSTALL)

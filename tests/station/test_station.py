@@ -28,15 +28,10 @@ import unittest
 import urllib.parse
 import urllib.request
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
-                                "wine"))
-import harness  # noqa: E402  (its wait_for)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from waits import WAIT, wait_for  # noqa: E402
 
 OPTS = None
-
-
-def wait_for(condition, timeout, what):
-    return harness.wait_for(condition, timeout=timeout, what=what)
 
 
 def read(path):
@@ -55,6 +50,7 @@ class Lines:
 
     def __init__(self, child, stream):
         self.lines = []
+        self.taken = 0
         self.lock = threading.Lock()
         reader = threading.Thread(target=self._read, args=(stream,), daemon=True)
         child.readers.append(reader)
@@ -65,11 +61,17 @@ class Lines:
             with self.lock:
                 self.lines.append(line.rstrip("\n"))
 
-    def wait(self, pattern, timeout=10):
+    def wait(self, pattern):
+        """The first line matching pattern after those an earlier wait went past."""
         def found():
             with self.lock:
-                return next((m for m in map(re.compile(pattern).search, self.lines) if m), None)
-        return wait_for(found, timeout, "a line matching %r" % pattern)
+                for i in range(self.taken, len(self.lines)):
+                    m = re.search(pattern, self.lines[i])
+                    if m:
+                        self.taken = i + 1
+                        return m
+            return None
+        return wait_for(found, "a line matching %r" % pattern)
 
     def text(self):
         with self.lock:
@@ -106,13 +108,13 @@ class Station(unittest.TestCase):
         link = self.start(["socat", "pty,raw,echo=0,link=" + self.handset_end,
                            "pty,raw,echo=0,link=" + self.meter_end])
         wait_for(lambda: os.path.exists(self.meter_end) and os.path.exists(self.handset_end),
-                 10, "socat's ptys")
+                 "socat's ptys")
         return link
 
     def unplug(self, link):
         link.terminate()
         link.wait()
-        wait_for(lambda: not os.path.exists(self.meter_end), 10, "socat's ptys to go")
+        wait_for(lambda: not os.path.exists(self.meter_end), "socat's ptys to go")
 
     def simulate(self, script):
         path = os.path.join(self.tmp, "script")
@@ -151,7 +153,7 @@ class Prometheus(Station):
         self.simulate(held(5) + "\n")
         self.query_until(server, "tovmir_reopens_total == 1", "the port open again")
         levels = lambda: {int(float(v)) for _, v in self.series(server, "tovmir_level")}
-        wait_for(lambda: {9, 3, 7, 5} <= levels(), 30, "the levels sent: %s" % levels())
+        wait_for(lambda: {9, 3, 7, 5} <= levels(), "the levels sent: %s" % levels())
         self.assertEqual(self.instant(server, 'tovmir_network_info{network="1234"}'), 1)
         self.assertEqual(self.instant(server, "min_over_time(tovmir_port_up[5m])"), 0)
         self.assertGreaterEqual(self.instant(server, "tovmir_received_bytes_total"), 12)
@@ -169,7 +171,7 @@ class Prometheus(Station):
                         "--storage.tsdb.path=" + os.path.join(self.tmp, "tsdb"),
                         "--web.listen-address=127.0.0.1:%d" % port, "--log.level=warn"])
         server = "http://127.0.0.1:%d" % port
-        wait_for(lambda: self._ready(server, p), 60, "Prometheus to be ready")
+        wait_for(lambda: self._ready(server, p), "Prometheus to be ready", timeout=2 * WAIT)
         self.query_until(server, 'up{job="tovmir"} == 1', "Prometheus' first scrape")
         return server
 
@@ -191,7 +193,7 @@ class Prometheus(Station):
         return answer["data"]["result"]
 
     def query_until(self, server, query, what):
-        wait_for(lambda: self.api(server, "query", query=query), 30, what)
+        wait_for(lambda: self.api(server, "query", query=query), what)
 
     def instant(self, server, query):
         result = self.api(server, "query", query=query)
@@ -249,7 +251,7 @@ class Endpoint(Station):
             s.bind(("127.0.0.1", taken))
             s.listen()
             p, _, err = self.monitor("--listen", "127.0.0.1:%d" % taken)
-            self.assertEqual(p.wait(timeout=10), 1)
+            self.assertEqual(p.wait(timeout=WAIT), 1)
             self.assertIn("cannot listen on 127.0.0.1:%d: Address already in use" % taken,
                           err.wait("cannot listen").string)
 
@@ -259,15 +261,15 @@ class Log(Station):
         self.plug()
         log = os.path.join(self.tmp, "station.jsonl")
         p, out, _ = self.monitor("--log", log)
-        out.wait(r'"event":"init"')
+        out.wait(r'"event":"open"')
         self.assertEqual(os.stat(log).st_mode & 0o777, 0o640)
         self.simulate("c3\n")
-        wait_for(lambda: '"level":3' in read(log), 10, "the byte in the log")
+        wait_for(lambda: '"level":3' in read(log), "the byte in the log")
         os.rename(log, log + ".1")
         p.send_signal(signal.SIGHUP)
-        wait_for(lambda: os.path.exists(log), 10, "the log made again")
+        wait_for(lambda: os.path.exists(log), "the log made again")
         self.simulate("c8\n")
-        wait_for(lambda: os.path.exists(log) and '"level":8' in read(log), 10,
+        wait_for(lambda: os.path.exists(log) and '"level":8' in read(log),
                  "the next byte in a new log")
         self.assertNotIn('"level":8', read(log + ".1"))
         for line in read(log).splitlines() + read(log + ".1").splitlines():
@@ -286,7 +288,7 @@ class Log(Station):
         log = os.path.join(small, "station.jsonl")
         self.plug()
         p, out, err = self.monitor("--log", log)
-        out.wait(r'"event":"init"')
+        out.wait(r'"event":"open"')
         filler = os.path.join(small, "filler")
         fd = os.open(filler, os.O_WRONLY | os.O_CREAT)
         try:
@@ -302,7 +304,7 @@ class Log(Station):
         os.unlink(filler)
         self.simulate("c4 wait 0.2 c5\n")
         err.wait(r"writing to '%s' again; \d+ lines were lost" % re.escape(log))
-        wait_for(lambda: '"byte":"C5"' in read(log), 10, "the log written again")
+        wait_for(lambda: '"byte":"C5"' in read(log), "the log written again")
         for line in read(log).splitlines():
             json.loads(line)  # no line cut short
         self.assertIsNone(p.poll())

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,64 +102,110 @@ Child::Child(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_destroy(&fa);
   close(out[1]);
   close(err[1]);
+  out_.fd = out[0];
+  err_.fd = err[0];
   if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  out_ = out[0];
-  err_ = err[0];
+  // Its end, as a descriptor to wait on beside its output.
+  pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  Check(pidfd_ >= 0, "pidfd_open");
 }
 
 Child::~Child() {
   if (status_ < 0 && pid_ > 0) {
     kill(pid_, SIGKILL);
-    Wait(5000);
+    Wait();
   }
-  close(out_);
-  close(err_);
+  for (int fd : {out_.fd, err_.fd, pidfd_})
+    if (fd >= 0) close(fd);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+void Child::Poll(int timeout_ms, bool for_end) {
+  pollfd p[3] = {{out_.fd, POLLIN, 0}, {err_.fd, POLLIN, 0}, {for_end ? pidfd_ : -1, POLLIN, 0}};
+  if (poll(p, 3, timeout_ms) <= 0) return;
+  Stream* streams[] = {&out_, &err_};
+  for (int i = 0; i < 2; ++i) {
+    Stream& s = *streams[i];
+    if (s.fd < 0 || !p[i].revents) continue;
+    char buf[4096];
+    const ssize_t got = read(s.fd, buf, sizeof buf);
+    if (got > 0) {
+      s.text.append(buf, static_cast<size_t>(got));
+    } else {
+      close(s.fd);
+      s.fd = -1;
+    }
+  }
+}
+
+bool Child::TakeLine(Stream& s, std::string& line) {
+  const size_t nl = s.text.find('\n', s.taken);
+  if (nl == std::string::npos) return false;
+  line = s.text.substr(s.taken, nl - s.taken);
+  s.taken = nl + 1;
+  return true;
 }
 
 bool Child::ReadLine(std::string& line, int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    const size_t nl = buffer_.find('\n');
-    if (nl != std::string::npos) {
-      line = buffer_.substr(0, nl);
-      buffer_.erase(0, nl + 1);
-      return true;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p = {out_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-    char buf[4096];
-    const ssize_t n = read(out_, buf, sizeof buf);
-    if (n <= 0) return false;
-    buffer_.append(buf, static_cast<size_t>(n));
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!TakeLine(out_, line)) {
+    const int left = MsUntil(deadline);
+    if (out_.fd < 0 || left == 0) return false;
+    Poll(left, false);
+  }
+  return true;
+}
+
+std::string Child::WaitSaid(const std::string& text, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (std::string line;;) {
+    while (TakeLine(err_, line))
+      if (line.find(text) != std::string::npos) return line;
+    const int left = MsUntil(deadline);
+    if (err_.fd < 0 || left == 0) return "";
+    Poll(left, false);
   }
 }
 
 void Child::Signal(int sig) { kill(pid_, sig); }
 
 int Child::Wait(int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (status_ < 0) {
     int status = 0;
-    const pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
       status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       break;
     }
-    if (std::chrono::steady_clock::now() > deadline) return -1;
-    usleep(1000);  // no child-exit descriptor to wait on; poll the status
+    const int left = MsUntil(deadline);
+    if (left == 0) return -1;
+    Poll(left, true);  // its output read meanwhile, so that a full pipe does not hold it up
   }
   return status_;
 }
 
 std::string Child::Errors() {
-  std::string all;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(err_, buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
-  return all;
+  if (status_ < 0) {  // what it said so far
+    for (size_t before = ~size_t{0}; err_.fd >= 0 && before != err_.text.size();) {
+      before = err_.text.size();
+      Poll(0, false);
+    }
+    return err_.text;
+  }
+  // All of it (unless something the child started holds the pipe on).
+  const auto deadline = Clock::now() + std::chrono::milliseconds(WaitMs());
+  while (err_.fd >= 0 && MsUntil(deadline) > 0) Poll(MsUntil(deadline), false);
+  return err_.text;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -71,8 +71,8 @@ const char kMonitorHelp[] =
     "   \"receiving\":true,\"start\":true,\"status\":\"...\",\"redraws\":1}\n"
     "time is RFC 3339 with milliseconds; elapsed the seconds since monitor started, on a\n"
     "clock that nobody sets (durations hold when the computer's clock is set); event init,\n"
-    "byte, tick, lost (the port failed; with its \"reason\") or open (open again); net null\n"
-    "when not known.\n"
+    "byte, tick, lost (the port failed; with its \"reason\") or open (the port opened, the\n"
+    "first time or again); net null when not known. Standard error says each open too.\n"
     "\n"
     "--log FILE appends the JSON Lines to FILE (made with mode 0640), each line whole; SIGHUP\n"
     "opens FILE again (after logrotate moved it). A full disk is said on standard error and\n"
@@ -150,12 +150,12 @@ class PortMonitor final : public LinkOwner {
         reconnect_(reconnect),
         printer_(printer) {}
 
-  // Main thread. The meter's start is printed at the first attempt, and with the lock held
-  // through the open, so that no byte of the port comes before it. True when open.
+  // Main thread. The meter's start is printed at the first attempt, and the open when it
+  // succeeds, with the lock held through the open, so that no byte of the port comes before
+  // them. True when open.
   bool Open() {
     std::lock_guard<std::mutex> lock(mu_);
-    const bool first_attempt = !started_;
-    if (first_attempt) printer_.Event(port_, {MeterEvent::kInit}, state_);
+    if (!started_) printer_.Event(port_, {MeterEvent::kInit}, state_);
     started_ = true;
     if (!link_.TryOpen(*this, state_)) {
       SayWhyNot();
@@ -163,10 +163,10 @@ class PortMonitor final : public LinkOwner {
     }
     up_ = true;
     reopens_ = link_.reopens();
-    if (!first_attempt) {  // waited for, at the start or after a loss
-      printer_.Event(port_, {MeterEvent::kOpen}, state_);
-      Fail("monitor", port_ + (reopens_ ? ": open again" : ": open"), 0);
-    }
+    // Said every time, the first too: a log shows when its port came up, and whoever waits
+    // for the port to be set up (a test, a script) has a line to wait for.
+    printer_.Event(port_, {MeterEvent::kOpen}, state_);
+    Fail("monitor", port_ + (reopens_ ? ": open again" : ": open"), 0);
     ticking_ = true;  // the watchdog runs from the first open on, as the window's does
     said_.clear();
     return true;

@@ -16,6 +16,7 @@
 #include "receiver/receiver.h"
 #include "serial/reopening_link.h"
 #include "tests/support/pty.h"
+#include "tests/support/waits.h"
 
 namespace tovmir {
 namespace {
@@ -72,18 +73,6 @@ class Owner : public LinkOwner, public RedrawSink {
   void LinkOpenFailed(const std::string&, const std::string&, const OsError&) override {}
   void LinkEnded(const OsError&) override { ended = true; }
   void RequestRedraw() override {}
-  bool WaitFor(const std::atomic<bool>& flag) const {
-    return Wait([&] { return flag.load(); });
-  }
-  template <class F>
-  static bool Wait(F done) {
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5); !done();)
-      if (std::chrono::steady_clock::now() > end)
-        return false;
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return true;
-  }
   MeterState state;
   std::atomic<int> bytes{0};
   std::atomic<bool> ended{false};
@@ -98,9 +87,9 @@ TEST_F(Devices, ALinkFindsItsAdapterAgainAndBeginsAfresh) {
   ReopeningLink link(dev + "/ttyUSB0", dev);
   ASSERT_TRUE(link.TryOpen(owner, owner.state)) << link.error().text;
   first->Write("\xAD\x01\x02");
-  ASSERT_TRUE(Owner::Wait([&] { return owner.bytes == 3; }));
+  ASSERT_TRUE(test::Eventually([&] { return owner.bytes == 3; }));
   first->Unplug();
-  ASSERT_TRUE(owner.WaitFor(owner.ended));
+  ASSERT_TRUE(test::Eventually([&] { return owner.ended.load(); }));
   link.Lost();
   EXPECT_TRUE(link.lost());
   EXPECT_FALSE(link.TryOpen(owner, owner.state));
@@ -114,7 +103,7 @@ TEST_F(Devices, ALinkFindsItsAdapterAgainAndBeginsAfresh) {
   EXPECT_EQ(link.reopens(), 1);
   EXPECT_FALSE(link.lost());
   second.Write("\x03\x04");
-  ASSERT_TRUE(Owner::Wait([&] { return owner.bytes == 5; }));
+  ASSERT_TRUE(test::Eventually([&] { return owner.bytes == 5; }));
   EXPECT_EQ(owner.state.m_nNetNo, kNetUnknown) << "no number made of two connections";
   EXPECT_TRUE(link.Close());
 }
