@@ -41,6 +41,7 @@ const char kHelp[] =
 
 struct App {
   std::string port, device;
+  GtkApplication* gtk_app = nullptr;
   std::unique_ptr<tovmir::MeterWindow> meter;
 };
 
@@ -80,21 +81,40 @@ void ChooseRenderer() {
   g_setenv("GDK_DEBUG", "gl-disable", FALSE);
 }
 
-// When the display is lost (the X server ended, the connection cut), GDK ends the process
-// on the spot from its I/O error handler, past every clean-up. Ours runs first and puts
-// the port back. (GDK on Wayland leaves no such hook.)
+// When the display is lost (the X server ended, the connection cut), or the window is
+// destroyed by another client (xdotool windowclose), GDK ends the process on the spot from
+// its I/O or X error handler, past every clean-up. Ours run first and put the port back.
+// (GDK on Wayland leaves no such hook.)
 App* g_app = nullptr;
 XIOErrorHandler g_gdk_io_error = nullptr;
+XErrorHandler g_gdk_error = nullptr;
 
 int OnDisplayLost(Display* display) {
   if (g_app && g_app->meter) g_app->meter->Stop();
   return g_gdk_io_error ? g_gdk_io_error(display) : 1;
 }
 
+gboolean Quit(gpointer gtk_app) {
+  g_application_quit(G_APPLICATION(gtk_app));
+  return G_SOURCE_REMOVE;
+}
+
+// GDK's error traps install its own handler while they last, so what reaches ours is an
+// error GDK did not ask for. One about our window means that the window is gone: the meter
+// stops there (no X request may be made here), and should GDK go on, the program ends.
+int OnXError(Display* display, XErrorEvent* error) {
+  if (g_app && g_app->meter && g_app->meter->HasXWindow(error->resourceid)) {
+    g_app->meter->Stop();
+    g_idle_add(Quit, g_app->gtk_app);
+  }
+  return g_gdk_error ? g_gdk_error(display, error) : 0;
+}
+
 void PutPortBackIfDisplayLost(App* app) {
   if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) return;
   g_app = app;
   g_gdk_io_error = XSetIOErrorHandler(OnDisplayLost);
+  g_gdk_error = XSetErrorHandler(OnXError);
 }
 
 void Activate(GtkApplication* gtk_app, gpointer p) {
@@ -147,6 +167,7 @@ int main(int argc, char** argv) {
   }
   ChooseRenderer();
   GtkApplication* gtk_app = gtk_application_new(TOVMIR_APP_ID, G_APPLICATION_NON_UNIQUE);
+  app.gtk_app = gtk_app;
   g_signal_connect(gtk_app, "activate", G_CALLBACK(Activate), &app);
   const guint stop_source = g_unix_fd_add(stop_fd, G_IO_IN, OnStopSignal, gtk_app);
   char* no_args[] = {argv[0], nullptr};  // the port is ours, not GApplication's

@@ -1,5 +1,7 @@
 #include "linux/meter_window.h"
 
+#include <gdk/x11/gdkx.h>
+
 #include <iostream>
 
 #include "platform/text.h"
@@ -59,10 +61,12 @@ void MeterWindow::Build(GtkApplication* app) {
   static const GActionEntry kActions[] = {{"about", ShowAbout, nullptr, nullptr, nullptr, {}}};
   g_action_map_add_action_entries(G_ACTION_MAP(window_), kActions, 1, window_);
 
-  area_ = NewMeterArea([this] { return feed_.View(); });
+  // Ours as well as the window's: the window's destroy, where Stop runs, comes after its
+  // children are gone.
+  area_ = g_object_ref(NewMeterArea([this] { return feed_.View(); }));
   gtk_widget_set_hexpand(area_, TRUE);
   gtk_widget_set_vexpand(area_, TRUE);
-  message_ = gtk_label_new(nullptr);
+  message_ = g_object_ref(gtk_label_new(nullptr));
   gtk_label_set_wrap(GTK_LABEL(message_), TRUE);
   gtk_label_set_xalign(GTK_LABEL(message_), 0);
   gtk_widget_set_margin_start(message_, 6);
@@ -153,6 +157,12 @@ gboolean MeterWindow::OnRetry(gpointer p) {
 
 void MeterWindow::OnDestroy(GtkWidget*, gpointer p) { static_cast<MeterWindow*>(p)->Stop(); }
 
+bool MeterWindow::HasXWindow(unsigned long id) const {
+  if (!window_) return false;
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window_));
+  return surface && GDK_IS_X11_SURFACE(surface) && gdk_x11_surface_get_xid(surface) == id;
+}
+
 void MeterWindow::Stop() {
   feed_.Detach();  // a reader still running wakes nothing from now on
   for (guint* source : {&tick_, &retry_})
@@ -170,6 +180,8 @@ void MeterWindow::Stop() {
   // of theirs calls back into it any more.
   if (window_) g_signal_handlers_disconnect_by_data(window_, this);
   if (area_) SetMeterView(area_, [view = feed_.View()] { return view; });
+  for (GtkWidget* held : {area_, message_})
+    if (held) g_object_unref(held);
   window_ = area_ = message_ = nullptr;
 }
 

@@ -37,7 +37,10 @@ class MeterWindow final : public LinkOwner {
 
   // Stops the link (the port's settings put back), removes every source and handler the
   // window added: the window is going, and it may go before or after the main loop ends.
+  // Makes no request of the display (it may be called from Xlib's error handlers).
   void Stop();
+  // Whether id is the X window the meter's window is shown in (false once stopped).
+  bool HasXWindow(unsigned long id) const;
 
  private:
   void Build(GtkApplication* app);

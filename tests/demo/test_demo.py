@@ -5,9 +5,10 @@ Without a display it must draw the meter in the terminal (checked through tmux) 
 Ctrl-C; with a display (an Xvfb of the test's own) it must bring up the Linux meter window,
 and with --wine the real Windows program under Wine, the 32-bit program where the machine
 runs 32-bit code and the 64-bit one where it does not; their bars change as the simulated
-handset's level wanders, and they end on SIGINT with nothing left running. Where no Wine can
-run at all, --wine says why and draws in the terminal. A machine without 32-bit (or any)
-support is made by naming Wine loaders that cannot run.
+handset's level wanders, and they end on SIGINT with nothing left running (the Linux window
+with GLib's warnings fatal, and without one). Where no Wine can run at all, --wine says why
+and draws in the terminal. A machine without 32-bit (or any) support is made by naming Wine
+loaders that cannot run.
 """
 
 import os
@@ -16,7 +17,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -24,17 +24,12 @@ DEMO = os.path.join(ROOT, "scripts", "demo.sh")
 HARNESS = os.path.join(ROOT, "tools", "wine", "harness.py")
 PREFIX = os.path.join(ROOT, "build", "demo-wine-")
 LOADER_VARS = {"win32": "TOVMIR_WINE32_LOADER", "win64": "TOVMIR_WINE64_LOADER"}
+# The first run of the demo installs and builds what it shows.
+FIRST_START = 600
 
-
-def wait_for(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.1)
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from waits import bound, wait_for  # noqa: E402
+from xvfb import start_xvfb  # noqa: E402
 
 
 def ours_running(session, marker):
@@ -96,16 +91,16 @@ class InTheTerminal(unittest.TestCase):
                 return subprocess.run(tmux + ["capture-pane", "-p", "-t", "demo"],
                                       capture_output=True, text=True).stdout
             # The first run builds; then the meter appears with the network number.
-            wait_for(lambda: "\u2588" in pane() and "網番号:" in pane(), 600,
-                     "the meter in the terminal")
+            wait_for(lambda: "\u2588" in pane() and "網番号:" in pane(), "the meter in the terminal",
+                     timeout=bound(FIRST_START))
             first = pane()
-            wait_for(lambda: pane() != first, 20, "the meter to change")
+            wait_for(lambda: pane() != first, "the meter to change", interval=0.1)
             self.assertIn("網番号:", pane())
             self.assertIn(first_line, subprocess.run(
                 tmux + ["capture-pane", "-p", "-S", "-", "-t", "demo"],
                 capture_output=True, text=True).stdout.replace("\n", ""))
             subprocess.run(tmux + ["send-keys", "-t", "demo", "C-c"], check=True)
-            wait_for(lambda: "DEMO-EXIT" in pane(), 10, "the demo to end on Ctrl-C")
+            wait_for(lambda: "DEMO-EXIT" in pane(), "the demo to end on Ctrl-C", interval=0.1)
             session = int(subprocess.run(tmux + ["display", "-p", "-t", "demo", "#{pane_pid}"],
                                          capture_output=True, text=True).stdout)
             self.assertEqual(ours_running(session, os.path.join("tools", "tovmir-tool") + " sim"),
@@ -125,14 +120,10 @@ class InTheTerminal(unittest.TestCase):
 
 class WithDisplay(unittest.TestCase):
     def setUp(self):
-        for n in range(60, 90):
-            if not any(os.path.exists(f % n) for f in ("/tmp/.X11-unix/X%d", "/tmp/.X%d-lock")):
-                break
-        self.display = ":%d" % n
-        self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
-        wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n), 10, "Xvfb")
-        self.env = dict(os.environ, DISPLAY=self.display, DEMO_SEED="12")
+        self.display, self.xvfb = start_xvfb()
+        # GLib's warnings are the window's defects: fatal here.
+        self.env = dict(os.environ, DISPLAY=self.display, DEMO_SEED="12",
+                        G_DEBUG="fatal-warnings")
 
     def tearDown(self):
         self.xvfb.terminate()
@@ -162,12 +153,12 @@ class WithDisplay(unittest.TestCase):
                 tree = subprocess.run(["xwininfo", "-display", self.display, "-root", "-tree"],
                                       capture_output=True, text=True).stdout
                 return "アンテナ" in tree
-            wait_for(window, 600, "the meter's window")
+            wait_for(window, "the meter's window", timeout=bound(FIRST_START), interval=0.1)
             first = self.screen()
-            wait_for(lambda: self.screen() != first, 20, "the bars to change")
+            wait_for(lambda: self.screen() != first, "the bars to change", interval=0.1)
             os.killpg(demo.pid, signal.SIGINT)
-            demo.wait(timeout=20)
-            wait_for(lambda: not ours_running(demo.pid, marker), 10, "the meter to end")
+            wait_for(lambda: demo.poll() is not None, "the demo to end on Ctrl-C")
+            wait_for(lambda: not ours_running(demo.pid, marker), "the meter to end")
         finally:
             if demo.poll() is None:
                 os.killpg(demo.pid, signal.SIGKILL)
@@ -176,6 +167,7 @@ class WithDisplay(unittest.TestCase):
             if sys.exc_info()[0]:
                 print(output, file=sys.stderr)
         self.assertIn(says, output)
+        self.assertNotRegex(output, r"-(WARNING|CRITICAL) \*\*|Sanitizer", "a clean end")
 
 
 if __name__ == "__main__":
