@@ -29,8 +29,8 @@ case $1 in
 esac
 measured=0
 for preset in win32 win64; do
-  if ! why=$(python3 tools/wine/harness.py --can-run "$preset" 2>&1); then
-    say "not measuring build/$preset/tovmir.exe: ${why#harness: }"
+  if ! why=$(wine_can_run "$preset"); then
+    say "not measuring build/$preset/tovmir.exe: $why"
     continue
   fi
   say "building preset $preset"

@@ -33,8 +33,8 @@ fi
 arch= why=
 if [ -n "${DISPLAY:-}" ] && [ -n "$wine" ]; then
   for a in win32 win64; do
-    if reason=$(python3 tools/wine/harness.py --can-run "$a" 2>&1); then arch=$a; break; fi
-    why="${why:+$why; }${reason#harness: }"
+    if reason=$(wine_can_run "$a"); then arch=$a; break; fi
+    why="${why:+$why; }$reason"
   done
 fi
 

@@ -3,6 +3,23 @@
 say() { printf '== %s\n' "$*" >&2; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
+# build_preset PRESET [cmake -D...]: configures and builds that preset, every core busy.
+build_preset() {
+  local preset=$1; shift
+  say "building preset $preset"
+  cmake --preset "$preset" "$@" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)"
+}
+
+# wine_can_run PRESET: whether this machine runs that Windows build under Wine; if not, the
+# reason is on standard output.
+wine_can_run() {
+  local why
+  why=$(python3 tools/wine/harness.py --can-run "$1" 2>&1) && return 0
+  printf '%s\n' "${why#harness: }"
+  return 1
+}
+
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"
   elif command -v sudo >/dev/null; then sudo "$@"
@@ -59,6 +76,9 @@ HOST_PACKAGES=(ca-certificates build-essential dpkg-dev cmake pkg-config git goo
 # What the station's tests run against: a real Prometheus server, and socat for a serial
 # link that can be pulled out.
 STATION_PACKAGES=(prometheus socat)
+
+# What keeps every core busy while scripts/stress-tests.sh runs the tests.
+STRESS_PACKAGES=(stress-ng)
 
 # What making the packages and checking them as Debian and the desktop check them need; the
 # Windows installers (NSIS), their signing (osslsigncode; openssl makes the tests' throw-away

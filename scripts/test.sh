@@ -11,37 +11,29 @@ ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}" "${PACKAGING_PACKAGES
   "${STATION_PACKAGES[@]}"
 ensure_locales "${WINE_LOCALES[@]}"
 
-jobs=$(nproc)
-build() {  # build PRESET [cmake -D...]
-  local preset=$1; shift
-  say "building preset $preset"
-  cmake --preset "$preset" "$@" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-}
 run_tests() {  # run_tests PRESET
   say "testing preset $1"
-  ctest --preset "$1" -j "$jobs"
+  ctest --preset "$1" -j "$(nproc)"
 }
 
-build host && run_tests host
-build asan && run_tests asan
-build tsan && run_tests tsan
-build fuzz -DTOVMIR_FUZZ_SECONDS="${FUZZ_SECONDS:-10}" && run_tests fuzz
+build_preset host && run_tests host
+build_preset asan && run_tests asan
+build_preset tsan && run_tests tsan
+build_preset fuzz -DTOVMIR_FUZZ_SECONDS="${FUZZ_SECONDS:-10}" && run_tests fuzz
 # The Windows program, 32- and 64-bit: both built and checked as files everywhere, and run
 # with their tests under Wine (COM ports mapped to ptys) where this machine can run them.
-build win32 && build win64
+build_preset win32 && build_preset win64
 say "checking that both programs carry the same resources"
 python3 tests/win32/check_exe.py --same-resources build/win32/tovmir.exe build/win64/tovmir.exe
 ran=() not_run=()
 for preset in win64 win32; do
-  if why=$(python3 tools/wine/harness.py --can-run "$preset" 2>&1); then
+  if why=$(wine_can_run "$preset"); then
     run_tests "$preset"
     ran+=("$preset")
   else
     [ "$preset" = win64 ] && die "this machine cannot run 64-bit Windows programs: $why"
     say "testing preset $preset: the program as a file only (it cannot run here)"
     ctest --preset "$preset" -L exe
-    why=${why#harness: }
     not_run+=("$preset: built and checked, but not run under Wine, nor its installer: $why")
   fi
 done
