@@ -121,9 +121,10 @@ class InTheTerminal(unittest.TestCase):
 class WithDisplay(unittest.TestCase):
     def setUp(self):
         self.display, self.xvfb = start_xvfb()
-        # GLib's warnings are the window's defects: fatal here.
+        # GLib's warnings are the window's defects: fatal here. (This X server has no
+        # session bus for GTK's accessibility to reach, which GTK would warn of.)
         self.env = dict(os.environ, DISPLAY=self.display, DEMO_SEED="12",
-                        G_DEBUG="fatal-warnings")
+                        G_DEBUG="fatal-warnings", GTK_A11Y="none", NO_AT_BRIDGE="1")
 
     def tearDown(self):
         self.xvfb.terminate()
@@ -150,6 +151,8 @@ class WithDisplay(unittest.TestCase):
                                 stderr=subprocess.STDOUT)
         try:
             def window():
+                if demo.poll() is not None:
+                    raise AssertionError("the demo ended before its window came")
                 tree = subprocess.run(["xwininfo", "-display", self.display, "-root", "-tree"],
                                       capture_output=True, text=True).stdout
                 return "アンテナ" in tree
