@@ -127,8 +127,7 @@ class WithDisplay(unittest.TestCase):
                         G_DEBUG="fatal-warnings", GTK_A11Y="none", NO_AT_BRIDGE="1")
 
     def tearDown(self):
-        self.xvfb.terminate()
-        self.xvfb.wait()
+        self.xvfb.stop()
 
     def screen(self):
         return subprocess.run(["import", "-display", self.display, "-window", "root", "rgb:-"],
@@ -151,6 +150,7 @@ class WithDisplay(unittest.TestCase):
                                 stderr=subprocess.STDOUT)
         try:
             def window():
+                self.xvfb.check()
                 if demo.poll() is not None:
                     raise AssertionError("the demo ended before its window came")
                 tree = subprocess.run(["xwininfo", "-display", self.display, "-root", "-tree"],

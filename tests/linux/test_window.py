@@ -459,8 +459,7 @@ class Window(unittest.TestCase):
                 self.assertTrue(handset.exclusive())
                 statuses, warning = (0,), None
                 if xvfb:
-                    xvfb.kill()
-                    xvfb.wait()
+                    xvfb.stop(kill=True)
                     statuses = (1,)  # GDK ends the program once ours has put the port back
                 elif way == "the close button":
                     m.x.close(m.wid)
@@ -524,8 +523,7 @@ def setUpModule():
 
 
 def tearDownModule():
-    XVFB.terminate()
-    XVFB.wait()
+    XVFB.stop()
 
 
 def main():
