@@ -230,7 +230,8 @@ void ExpectTerminalShows(const std::string& lang, bool utf8) {
     ReceiveByte(state, static_cast<std::uint8_t>(b), sink);
   const std::string want = Trimmed(RenderMeterText(state, 80, 23, utf8));
   std::string shown;
-  for (auto deadline = Clock::now() + std::chrono::milliseconds(WaitMs()); Clock::now() < deadline;) {
+  for (auto deadline = Clock::now() + std::chrono::milliseconds(WaitMs());
+       Clock::now() < deadline;) {
     shown = Trimmed(tmux.Capture());
     if (shown == want) break;
     usleep(20000);  // the pane has no change notification to wait on
