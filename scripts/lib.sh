@@ -69,7 +69,7 @@ ensure_packages() {
 # What building and testing on Linux needs.
 HOST_PACKAGES=(ca-certificates build-essential dpkg-dev cmake pkg-config git googletest
                libgtest-dev clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev
-               libgtk-4-dev libmicrohttpd-dev fonts-ipafont-gothic tmux man-db desktop-file-utils
+               libgtk-4-dev fonts-ipafont-gothic tmux man-db desktop-file-utils
                python3
                xvfb xauth imagemagick x11-utils)
 

@@ -16,6 +16,7 @@ import http.client
 import json
 import os
 import re
+import select
 import shutil
 import signal
 import socket
@@ -29,7 +30,7 @@ import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from waits import WAIT, wait_for  # noqa: E402
+from waits import WAIT, bound, wait_for  # noqa: E402
 
 OPTS = None
 
@@ -76,6 +77,57 @@ class Lines:
     def text(self):
         with self.lock:
             return "\n".join(self.lines)
+
+
+class SlowClients(threading.Thread):
+    """Clients of the endpoint that send a request a header line a second and never finish
+    it; one the endpoint closes connects again at the next second."""
+
+    def __init__(self, address, count):
+        super().__init__(daemon=True)
+        self.address, self.count = address, count
+        self.lifetimes = []  # how long each connection the endpoint closed had lived
+        self.connected = 0
+        self.stopping = threading.Event()
+
+    def _connect(self):
+        s = socket.create_connection(self.address, timeout=WAIT)
+        s.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\n")
+        s.setblocking(False)
+        self.connected += 1
+        return s, time.monotonic()
+
+    def run(self):
+        open_ = [self._connect() for _ in range(self.count)]
+        closed = 0
+        tick = time.monotonic()
+        while not self.stopping.is_set():
+            readable = select.select([s for s, _ in open_], [], [], 0.05)[0]
+            for s, since in [c for c in open_ if c[0] in readable]:
+                try:
+                    data = s.recv(4096)
+                except OSError:
+                    data = b""
+                if not data:
+                    self.lifetimes.append(time.monotonic() - since)
+                    s.close()
+                    open_.remove((s, since))
+                    closed += 1
+            if time.monotonic() >= tick:
+                tick += 1
+                for s, _ in open_:
+                    try:
+                        s.send(b"X-Slow: 1\r\n")
+                    except OSError:
+                        pass
+                open_ += [self._connect() for _ in range(closed)]
+                closed = 0
+        for s, _ in open_:
+            s.close()
+
+    def stop(self):
+        self.stopping.set()
+        self.join(WAIT)
 
 
 class Station(unittest.TestCase):
@@ -211,13 +263,29 @@ class Prometheus(Station):
 
 
 class Endpoint(Station):
-    def test_http_statuses_and_the_exposition_promtool_reads(self):
+    def endpoint(self):
         self.plug()
-        _, out, err = self.monitor("--listen", "127.0.0.1:0")
+        _, _, err = self.monitor("--listen", "127.0.0.1:0")
         host, port = self.listening(err).rsplit(":", 1)
+        return host, int(port)
+
+    @staticmethod
+    def raw(address, request):
+        """What the endpoint answers to request, sent as it is."""
+        with socket.create_connection(address, timeout=WAIT) as s:
+            s.sendall(request)
+            answer = b""
+            while True:
+                data = s.recv(4096)
+                if not data:
+                    return answer.decode(errors="replace")
+                answer += data
+
+    def test_http_statuses_and_the_exposition_promtool_reads(self):
+        host, port = self.endpoint()
 
         def ask(method, path, body=None):
-            c = http.client.HTTPConnection(host, int(port), timeout=10)
+            c = http.client.HTTPConnection(host, port, timeout=WAIT)
             c.request(method, path, body=body)
             r = c.getresponse()
             return r.status, dict(r.getheaders()), r.read().decode()
@@ -238,9 +306,38 @@ class Endpoint(Station):
             self.assertEqual(status, want, (method, path))
             if want == 405:
                 self.assertEqual(headers["Allow"], "GET, HEAD")
-        with socket.create_connection((host, int(port)), timeout=10) as s:
-            s.sendall(b"HELLO THERE\r\n\r\n")
-            self.assertRegex(s.recv(100).decode(), r"^HTTP/1\.[01] 400 ")
+        # The request taken exactly as sent: a NUL or a line that is not HTTP is a bad request.
+        for request, status in ((b"HELLO THERE\r\n\r\n", 400),
+                                (b"GET /metrics\0/x HTTP/1.1\r\n\r\n", 400),
+                                (b"GET /metrics HTTP/1.1\r\nHost: a\0b\r\n\r\n", 400),
+                                (b"GET /metrics HTTP/1.1\nHost: x\n\n", 400),
+                                (b"GET /metrics%00/x HTTP/1.1\r\n\r\n", 404),
+                                (b"GET /metrics HTTP/1.1\r\n" + b"X: y\r\n" * 2000, 431)):
+            with self.subTest(request=request[:40]):
+                self.assertRegex(self.raw((host, port), request), r"^HTTP/1\.1 %d " % status)
+
+    def test_slow_and_many_clients_do_not_keep_a_scrape_out(self):
+        """A hundred clients that send a header line a second and never finish their request:
+        each is closed once its request's time is up (the bytes do not buy it more), and
+        every scrape meanwhile is answered at once."""
+        address = self.endpoint()
+        attack = SlowClients(address, 100)
+        attack.start()
+        self.addCleanup(attack.stop)
+        wait_for(lambda: attack.connected >= 100, "the slow clients to connect")
+        took = []
+        until = time.monotonic() + 8  # longer than a request may take
+        while time.monotonic() < until:
+            start = time.monotonic()
+            answer = self.raw(address, b"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n")
+            took.append(time.monotonic() - start)
+            self.assertRegex(answer, r"^HTTP/1\.1 200 ")
+            self.assertIn("tovmir_port_up", answer)
+        attack.stop()
+        self.assertLess(max(took), bound(2), "seconds a scrape took under the attack")
+        self.assertTrue(attack.lifetimes, "the endpoint closed none of them")
+        # Five seconds for a whole request; a second more for the clients to notice.
+        self.assertLess(max(attack.lifetimes), bound(6), "seconds a slow client was kept")
 
     def test_only_where_told(self):
         self.plug()

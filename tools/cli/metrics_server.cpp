@@ -1,38 +1,29 @@
 #include "tools/cli/metrics_server.h"
 
 #include <arpa/inet.h>
-#include <microhttpd.h>
+#include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/wake_pipe.h"
+#include "tools/cli/clock.h"
 #include "tools/cli/tool.h"
 
 namespace tovmir {
 namespace {
 
-constexpr unsigned kConnectionLimit = 64;
-constexpr unsigned kConnectionTimeoutSeconds = 10;
-
-enum MHD_Result Respond(MHD_Connection* connection, unsigned status, const std::string& body,
-                        const char* content_type, const char* allow = nullptr) {
-  MHD_Response* response = MHD_create_response_from_buffer(
-      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
-  if (!response) return MHD_NO;
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, content_type);
-  if (allow) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
-  const enum MHD_Result queued = MHD_queue_response(connection, status, response);
-  MHD_destroy_response(response);
-  return queued;
-}
-
-enum MHD_Result OnRequest(void* self, MHD_Connection* connection, const char* url,
-                          const char* method, const char*, const char*, size_t*, void**) {
-  return static_cast<MetricsServer*>(self)->Answer(connection, url, method) ? MHD_YES : MHD_NO;
-}
+// Where a connection that has sent its answer waits for the client to close, taking what
+// it still sends, so that the answer is not lost to a reset.
+constexpr int kLingerMs = 1000;
+// How long to wait before accepting again when the process is out of descriptors.
+constexpr int kOutOfDescriptorsMs = 100;
+constexpr int kJoinMs = 5000;
 
 // The socket to listen on: bound and listening, or -1 with *error.
 int Listen(const std::string& host, int port, std::string* where, std::string* error) {
@@ -51,7 +42,7 @@ int Listen(const std::string& host, int port, std::string* where, std::string* e
     fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
     const int on = 1;
     if (fd >= 0 && (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-                    bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 32) != 0)) {
+                    bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0)) {
       why = errno;
       close(fd);
       fd = -1;
@@ -80,6 +71,73 @@ int Listen(const std::string& host, int port, std::string* where, std::string* e
   *where =
       (v6 ? "[" + std::string(text) + "]" : std::string(text)) + ":" + std::to_string(bound_port);
   return fd;
+}
+
+// The client's address, without its port: what the limit per client counts.
+std::string ClientOf(const sockaddr_storage& peer) {
+  if (peer.ss_family == AF_INET6) {
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
+    return std::string(reinterpret_cast<const char*>(&a), sizeof a);
+  }
+  const auto& a = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
+  return std::string(reinterpret_cast<const char*>(&a), sizeof a);
+}
+
+// A token character (RFC 9110): what a method and a header's name are made of.
+bool IsTokenChar(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+bool IsToken(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), IsTokenChar);
+}
+
+// "METHOD TARGET HTTP/1.x", with nothing else in it: no NUL, no control byte, nothing
+// beyond ASCII.
+bool ParseRequestLine(const std::string& line, std::string* method, std::string* target) {
+  const size_t sp1 = line.find(' '), sp2 = line.find(' ', sp1 + 1);
+  if (sp1 == std::string::npos || sp2 == std::string::npos) return false;
+  *method = line.substr(0, sp1);
+  *target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  const std::string version = line.substr(sp2 + 1);
+  return IsToken(*method) && !target->empty() && (*target)[0] == '/' &&
+         std::all_of(target->begin(), target->end(), [](char c) { return c > ' ' && c < 127; }) &&
+         (version == "HTTP/1.0" || version == "HTTP/1.1");
+}
+
+// "Name: value" lines, values of visible characters, spaces and tabs.
+bool HeadersAreWellFormed(const std::string& headers) {
+  for (size_t at = 0; at < headers.size();) {
+    size_t end = headers.find("\r\n", at);
+    if (end == std::string::npos) end = headers.size();
+    const std::string line = headers.substr(at, end - at);
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || !IsToken(line.substr(0, colon))) return false;
+    for (size_t i = colon + 1; i < line.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(line[i]);
+      if ((c < ' ' && c != '\t') || c == 127) return false;
+    }
+    at = end + 2;
+  }
+  return true;
+}
+
+std::string Response(int status, const char* reason, const std::string& body,
+                     const char* content_type, bool with_body, const char* allow = nullptr) {
+  std::string r = "HTTP/1.1 " + std::to_string(status) + " " + reason +
+                  "\r\nContent-Type: " + content_type +
+                  "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+  if (allow) r += std::string("Allow: ") + allow + "\r\n";
+  r += "Connection: close\r\n\r\n";
+  if (with_body) r += body;
+  return r;
+}
+
+const char kText[] = "text/plain; charset=utf-8";
+
+std::string BadRequest() {
+  return Response(400, "Bad Request", "Not a request for /metrics\n", kText, true);
 }
 
 }  // namespace
@@ -111,36 +169,182 @@ bool MetricsServer::Start(const std::string& address, Render render, std::string
     *error = "cannot listen on '" + address + "': not [ADDRESS:]PORT";
     return false;
   }
-  const int fd = Listen(host, port, where, error);
-  if (fd < 0) return false;
+  listen_ = Listen(host, port, where, error);
+  if (listen_ < 0) return false;
   render_ = std::move(render);
-  daemon_ = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO, 0, nullptr, nullptr, &OnRequest, this,
-      MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
-      MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, MHD_OPTION_END);
-  if (!daemon_) {
-    close(fd);
-    *error = "cannot serve on " + *where + ": the HTTP server did not start";
+  std::uint32_t id;
+  if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0 ||
+      fcntl(listen_, F_SETFL, fcntl(listen_, F_GETFL) | O_NONBLOCK) != 0 ||
+      !StartThread(&MetricsServer::Serve, this, &thread_, &id)) {
+    *error = "cannot serve on " + *where + ": " + std::strerror(errno);
+    Stop();
     return false;
   }
   return true;
 }
 
 void MetricsServer::Stop() {
-  if (daemon_) MHD_stop_daemon(daemon_);
-  daemon_ = nullptr;
+  if (thread_) {
+    WakePipe(wake_[1]);
+    // The thread only waits in poll(), where the wake reaches it.
+    if (JoinThread(thread_, kJoinMs) || KillThread(thread_)) CloseThread(thread_);
+    thread_ = nullptr;
+  }
+  for (Connection& c : connections_) close(c.fd);
+  connections_.clear();
+  for (int* fd : {&listen_, &wake_[0], &wake_[1]})
+    if (*fd >= 0) {
+      close(*fd);
+      *fd = -1;
+    }
 }
 
-bool MetricsServer::Answer(void* c, const char* url, const char* method) {
-  auto* connection = static_cast<MHD_Connection*>(c);
-  if (std::strcmp(url, "/metrics") != 0)
-    return Respond(connection, MHD_HTTP_NOT_FOUND, "Not found: the metrics are at /metrics\n",
-                   "text/plain; charset=utf-8") == MHD_YES;
-  if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
-    return Respond(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD: it only reads\n",
-                   "text/plain; charset=utf-8", "GET, HEAD") == MHD_YES;
-  return Respond(connection, MHD_HTTP_OK, render_(), "text/plain; version=0.0.4; charset=utf-8") ==
-         MHD_YES;
+void MetricsServer::Serve(void* p) {
+  auto* self = static_cast<MetricsServer*>(p);
+  std::vector<Connection>& connections = self->connections_;
+  std::vector<pollfd> fds;
+  for (;;) {
+    const long long now = MonotonicMs();
+    // Past its time: closed, whatever it was doing.
+    std::erase_if(connections, [now](const Connection& c) {
+      if (now < c.deadline_ms) return false;
+      close(c.fd);
+      return true;
+    });
+    long long wait = self->accept_again_ > now ? self->accept_again_ - now : -1;
+    for (const Connection& c : connections)
+      wait = wait < 0 ? c.deadline_ms - now : std::min(wait, c.deadline_ms - now);
+    fds.assign({{self->wake_[0], POLLIN, 0},
+                {now >= self->accept_again_ ? self->listen_ : -1, POLLIN, 0}});
+    for (const Connection& c : connections)
+      fds.push_back(
+          {c.fd, static_cast<short>(c.state == Connection::kAnswering ? POLLOUT : POLLIN), 0});
+    if (poll(fds.data(), fds.size(), static_cast<int>(wait)) < 0 && errno != EINTR) return;
+    if (fds[0].revents) return;  // Stop
+    for (size_t i = 0; i < connections.size(); ++i) {
+      if (!fds[i + 2].revents) continue;
+      Connection& c = connections[i];
+      if (c.state == Connection::kAnswering)
+        self->Write(c);
+      else
+        self->Read(c);
+    }
+    std::erase_if(connections, [](const Connection& c) { return c.fd < 0; });
+    if (fds[1].revents) self->Accept();
+  }
+}
+
+void MetricsServer::Accept() {
+  for (;;) {
+    sockaddr_storage peer{};
+    socklen_t len = sizeof peer;
+    const int fd =
+        accept4(listen_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        accept_again_ = MonotonicMs() + kOutOfDescriptorsMs;
+      return;
+    }
+    Connection c;
+    c.fd = fd;
+    c.client = ClientOf(peer);
+    c.deadline_ms = MonotonicMs() + kRequestSeconds * 1000;
+    const auto of_client = std::count_if(connections_.begin(), connections_.end(),
+                                         [&](const Connection& o) { return o.client == c.client; });
+    const bool room = of_client >= kConnectionsPerClient ? MakeRoom(&c.client)
+                      : connections_.size() >= static_cast<size_t>(kMaxConnections)
+                          ? MakeRoom(nullptr)
+                          : true;
+    if (!room) {
+      close(fd);
+      continue;
+    }
+    connections_.push_back(std::move(c));
+  }
+}
+
+bool MetricsServer::MakeRoom(const std::string* client) {
+  std::vector<size_t> waiting;
+  for (size_t i = 0; i < connections_.size(); ++i)
+    if (connections_[i].state == Connection::kReading &&
+        (!client || connections_[i].client == *client))
+      waiting.push_back(i);
+  std::sort(waiting.begin(), waiting.end(), [this](size_t a, size_t b) {
+    return connections_[a].deadline_ms < connections_[b].deadline_ms;
+  });
+  // The oldest first; but one whose request has come whole meanwhile is answered instead.
+  for (size_t i : waiting) {
+    Connection& c = connections_[i];
+    Read(c);
+    if (c.fd >= 0 && c.state != Connection::kReading) continue;
+    if (c.fd >= 0) close(c.fd);
+    connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(i));
+    return true;
+  }
+  return false;
+}
+
+void MetricsServer::Read(Connection& c) {
+  char buf[4096];
+  const ssize_t n = read(c.fd, buf, sizeof buf);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n <= 0 || c.state == Connection::kClosing) {
+    if (n > 0) return;  // what the client still sends after its answer: taken, not read
+    close(c.fd);
+    c.fd = -1;
+    return;
+  }
+  c.in.append(buf, static_cast<size_t>(n));
+  // The request line is judged as soon as it is there; the answer once the head is whole.
+  const size_t line_end = c.in.find('\n');
+  std::string method, target;
+  if (line_end != std::string::npos &&
+      (line_end == 0 || c.in[line_end - 1] != '\r' ||
+       !ParseRequestLine(c.in.substr(0, line_end - 1), &method, &target) ||
+       c.in.find('\0') != std::string::npos)) {
+    c.out = BadRequest();
+  } else if (const size_t end = c.in.find("\r\n\r\n"); end != std::string::npos) {
+    c.out = Answer(c.in.substr(0, end + 2));
+  } else if (c.in.size() >= static_cast<size_t>(kMaxRequestBytes)) {
+    c.out =
+        Response(431, "Request Header Fields Too Large", "The request is too long\n", kText, true);
+  } else {
+    return;
+  }
+  c.in.clear();
+  c.state = Connection::kAnswering;
+  c.deadline_ms += (kAnswerSeconds - kRequestSeconds) * 1000;
+  Write(c);
+}
+
+void MetricsServer::Write(Connection& c) {
+  const ssize_t n = send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n < 0) {
+    close(c.fd);
+    c.fd = -1;
+    return;
+  }
+  c.sent += static_cast<size_t>(n);
+  if (c.sent < c.out.size()) return;
+  shutdown(c.fd, SHUT_WR);
+  c.state = Connection::kClosing;
+  c.deadline_ms = std::min(c.deadline_ms, MonotonicMs() + kLingerMs);
+}
+
+std::string MetricsServer::Answer(const std::string& head) {
+  const size_t line_end = head.find("\r\n");
+  std::string method, target;
+  if (!ParseRequestLine(head.substr(0, line_end), &method, &target) ||
+      !HeadersAreWellFormed(head.substr(line_end + 2)))
+    return BadRequest();
+  const bool with_body = method != "HEAD";
+  if (target.substr(0, target.find('?')) != "/metrics")
+    return Response(404, "Not Found", "Not found: the metrics are at /metrics\n", kText, with_body);
+  if (method != "GET" && method != "HEAD")
+    return Response(405, "Method Not Allowed", "Only GET and HEAD: it only reads\n", kText,
+                    with_body, "GET, HEAD");
+  return Response(200, "OK", render_(), "text/plain; version=0.0.4; charset=utf-8", with_body);
 }
 
 }  // namespace tovmir
