@@ -166,6 +166,67 @@ TEST(MonitorTool, EndsAtOnceOnSigtermWhileNobodyReadsItsOutput) {
   unlink(fifo.c_str());
 }
 
+// A log that cannot be written: each line counted, said once when it begins, and again at
+// the end with the count; the exit status says it too.
+TEST(MonitorTool, LinesThatNeverReachedTheLogAreCountedAndAnError) {
+  Pty pty;
+  Child monitor({TOVMIR_TOOL, "monitor", "--json", "--log", "/dev/full", pty.name()});
+  ExpectOpen(monitor, pty.name());
+  pty.Write("\xC1\xC2\xC3");
+  int lines = 0;
+  for (std::string line; monitor.ReadLine(line);)  // the same lines the log was given
+    if (++lines && line.find(R"("byte":"C3")") != std::string::npos) break;
+  monitor.Signal(SIGTERM);
+  EXPECT_EQ(monitor.Wait(), 1);
+  const std::string err = monitor.Errors();
+  const std::string full = "cannot write to '/dev/full': No space left on device";
+  EXPECT_NE(err.find(full), std::string::npos) << err;
+  EXPECT_EQ(err.find(full), err.rfind(full)) << "said once: " << err;
+  EXPECT_NE(err.find(std::to_string(lines) + " lines never reached the log '/dev/full'"),
+            std::string::npos)
+      << err;
+}
+
+// A FIFO as the log never holds up the start or the stop signals: one that nobody reads is
+// refused at once, one that is read gets the lines; and SIGTERM ends monitor at any moment
+// of its start.
+TEST(MonitorTool, ALogFifoNeverHoldsUpTheStart) {
+  Pty pty;
+  const std::string fifo = TempFile("log.fifo", "");
+  unlink(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const ProcessResult unread = RunProcess(
+      {TOVMIR_TOOL, "monitor", "--json", "--log", fifo, "--listen", "127.0.0.1:0", pty.name()});
+  EXPECT_EQ(unread.status, 1);
+  EXPECT_NE(unread.err.find("cannot open '" + fifo + "': it is a FIFO that nobody reads"),
+            std::string::npos)
+      << unread.err;
+
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  Child monitor({TOVMIR_TOOL, "monitor", "--json", "--log", fifo, pty.name()});
+  ExpectOpen(monitor, pty.name());
+  std::string logged;
+  ASSERT_TRUE(Eventually([&] {
+    char buf[4096];
+    const ssize_t n = read(reader, buf, sizeof buf);
+    if (n > 0) logged.append(buf, static_cast<size_t>(n));
+    return logged.find(R"("event":"open")") != std::string::npos;
+  })) << logged;
+  monitor.Signal(SIGTERM);
+  EXPECT_EQ(monitor.Wait(), 0) << monitor.Errors();
+  close(reader);
+
+  for (int i = 0; i < 10; ++i) {
+    Child early({TOVMIR_TOOL, "monitor", "--json", "--log", TempFile("early.jsonl", ""), "--listen",
+                 "127.0.0.1:0", pty.name()});
+    early.Signal(SIGTERM);
+    const int status = early.Wait();
+    EXPECT_TRUE(status == 0 || status == 128 + SIGTERM) << status << early.Errors();
+  }
+  unlink(fifo.c_str());
+}
+
 // The sanitizers' runtime needs descriptors of its own for its checks, so a tool built
 // with them that has none left fails in those checks first.
 #ifdef __SANITIZE_ADDRESS__

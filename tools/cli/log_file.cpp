@@ -13,8 +13,22 @@ namespace tovmir {
 namespace {
 constexpr mode_t kLogMode = 0640;  // the station's group may read it, nobody else
 
+// Without waiting: a FIFO nobody reads fails at once (ENXIO) rather than wait for a reader
+// that may never come. Writes then wait as they should, on the writer's thread.
 int OpenLog(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode);
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, kLogMode);
+  if (fd >= 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+std::string WhyNot(int error) {
+  return error == ENXIO ? "it is a FIFO that nobody reads" : std::strerror(error);
 }
 }  // namespace
 
@@ -25,7 +39,7 @@ LogFile::~LogFile() {
 bool LogFile::Open(std::string* error) {
   fd_ = OpenLog(path_);
   if (fd_ >= 0) return true;
-  *error = "cannot open '" + path_ + "': " + std::strerror(errno);
+  *error = "cannot open '" + path_ + "': " + WhyNot(errno);
   return false;
 }
 
@@ -39,11 +53,12 @@ bool LogFile::Reopen() {
 
 void LogFile::Failed(const std::string& what, int error) {
   ++lost_;
+  ++lost_total_;
   if (failing_) return;
   failing_ = true;
   Fail("monitor",
-       what + " '" + path_ + "': " + std::strerror(error) +
-           "; monitoring goes on, and so will the log when it can",
+       what + " '" + path_ + "': " + WhyNot(error) +
+           "; monitoring goes on, and so will the log when it can (lines are lost meanwhile)",
        0);
 }
 

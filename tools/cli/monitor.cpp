@@ -76,7 +76,8 @@ const char kMonitorHelp[] =
     "\n"
     "--log FILE appends the JSON Lines to FILE (made with mode 0640), each line whole; SIGHUP\n"
     "opens FILE again (after logrotate moved it). A full disk is said on standard error and\n"
-    "monitoring goes on; the log goes on when it can.\n"
+    "monitoring goes on; the log goes on when it can, and the lines it lost are counted and\n"
+    "said then and at the end. A FIFO that nobody reads is refused.\n"
     "--listen [ADDRESS:]PORT serves Prometheus' metrics at http://ADDRESS:PORT/metrics;\n"
     "without ADDRESS on 127.0.0.1 only (the endpoint has no access control: give 0.0.0.0 or\n"
     "an address of the network it should be reached from).\n"
@@ -312,6 +313,14 @@ bool ParseOptions(CommandLine& cl, int argc, char** argv, Options* o) {
 }
 
 int Run(const Options& o) {
+  // The log first, while the stop signals still end the process as they do by default:
+  // an open that does not come back (a hung network file system) cannot hold us then.
+  std::shared_ptr<LogFile> log_file;  // shared with the log's writer, which may outlive us
+  if (!o.log.empty()) {
+    log_file = std::make_shared<LogFile>(o.log);
+    std::string error;
+    if (!log_file->Open(&error)) return Fail("monitor", error, 1);
+  }
   // Signals arrive through a descriptor on the main thread only; every thread started from
   // here on inherits the mask. A log past a size limit fails its write instead of ending us.
   const int sig_fd = StopSignals({SIGWINCH});
@@ -322,16 +331,11 @@ int Run(const Options& o) {
 
   Output out(WriteToStdout, Output::OnError::kStop);
   if (out.failed_fd() < 0) return Fail("monitor", "cannot set up the output", 1);
-  std::shared_ptr<LogFile> log_file;  // shared with the log's writer, which may outlive us
   std::unique_ptr<Output> log;
-  if (!o.log.empty()) {
-    log_file = std::make_shared<LogFile>(o.log);
-    std::string error;
-    if (!log_file->Open(&error)) return Fail("monitor", error, 1);
+  if (log_file)
     log = std::make_unique<Output>(
         [log_file](const std::string& line) { return log_file->Write(line); },
         Output::OnError::kGoOn);
-  }
   Printer printer(o.shown, o.ports.size() > 1, out, log.get());
   if (o.shown == Shown::kBars) out.Put(kHideCursorAndClear);
 
@@ -426,12 +430,17 @@ int Run(const Options& o) {
   // written; what cannot be written by then is left, so that the end is not held up.
   if (o.shown == Shown::kBars) out.Put(kShowCursor);
   out.Drain(kDrainMs);
-  if (log) log->Drain(kDrainMs);
-  for (const Output* output : {&out, log.get()})
-    if (output && output->dropped())
-      Fail("monitor",
-           std::to_string(output->dropped()) + " lines were dropped: the output did not keep up",
-           0);
+  if (out.dropped())
+    Fail("monitor",
+         std::to_string(out.dropped()) + " lines were dropped: the output did not keep up", 0);
+  if (log) {
+    log->Drain(kDrainMs);
+    // Lost to a failed write, dropped for want of room, or not written by now.
+    const long lost = log_file->lost() + log->dropped() + log->unwritten();
+    if (lost)
+      status =
+          Fail("monitor", std::to_string(lost) + " lines never reached the log '" + o.log + "'", 1);
+  }
   return status;
 }
 

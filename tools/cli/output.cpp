@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <thread>
 
@@ -26,6 +27,8 @@ struct Output::State {
   bool busy = false, closed = false;
   int error = 0;
   long dropped = 0;
+  long queued = 0;               // pieces put, not counting wakes
+  std::atomic<long> written{0};  // of those, the pieces the sink has taken
   int failed[2] = {-1, -1};
 };
 
@@ -48,6 +51,7 @@ void Output::Put(std::string text) {
     return;
   }
   s_->bytes += text.size();
+  if (!text.empty()) ++s_->queued;
   s_->queue.push_back(std::move(text));
   s_->cv.notify_all();
 }
@@ -59,6 +63,7 @@ void Output::PutFrame(std::string frame) {
     return;
   }
   s_->frame_at = static_cast<int>(s_->queue.size());
+  ++s_->queued;
   s_->queue.push_back(std::move(frame));
   s_->cv.notify_all();
 }
@@ -81,6 +86,11 @@ long Output::dropped() const {
   return s_->dropped;
 }
 
+long Output::unwritten() const {
+  std::lock_guard<std::mutex> lock(s_->mu);
+  return s_->queued - s_->written;
+}
+
 void Output::Write(std::shared_ptr<State> s) {
   std::unique_lock<std::mutex> lock(s->mu);
   for (;;) {
@@ -93,8 +103,11 @@ void Output::Write(std::shared_ptr<State> s) {
     s->busy = true;
     lock.unlock();
     int error = 0;
-    for (const std::string& text : batch)
-      if ((error = s->sink(text)) && s->on_error == OnError::kStop) break;
+    for (const std::string& text : batch) {
+      error = s->sink(text);
+      if (!text.empty()) ++s->written;
+      if (error && s->on_error == OnError::kStop) break;
+    }
     lock.lock();
     s->busy = false;
     s->cv.notify_all();

@@ -44,7 +44,9 @@ class Output final {
   // Readable once a kStop output has failed.
   int failed_fd() const;
   int error() const;
+  // Pieces dropped for want of room, and pieces queued but not written (yet).
   long dropped() const;
+  long unwritten() const;
 
  private:
   struct State;
