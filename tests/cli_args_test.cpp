@@ -70,8 +70,11 @@ TEST(CommandLine, AUsageErrorIsOneLineAndAHint) {
       {{"frobnicate"}, "tovmir-tool: unknown command 'frobnicate'"},
       {{"replay", "--frob"}, "tovmir-tool replay: unknown option '--frob'"},
       {{"replay", "--raw=yes"}, "tovmir-tool replay: option '--raw' takes no value"},
-      {{"replay", "-\x01"}, "tovmir-tool replay: unknown option '-\x01'"},  // not --version
-      {{"replay", "a", "b"}, "tovmir-tool replay: unexpected argument 'b'"},
+      // Control bytes and bytes that are not UTF-8 shown escaped, never raw.
+      {{"replay", "-\x01"}, "tovmir-tool replay: unknown option '-\\x01'"},  // not --version
+      {{"replay", "a", "b\xff\xfe\xe7\xb6\xb2"},
+       "tovmir-tool replay: unexpected argument 'b\\xFF\\xFE\xe7\xb6\xb2'"},  // 網 stays
+      {{"\x1b[2J"}, "tovmir-tool: unknown command '\\x1B[2J'"},
       {{"figure", "40", "20"}, "tovmir-tool figure: missing LEVEL HOLLOW"},
       {{"figure", "40", "20", "3", "2"},
        "tovmir-tool figure: HOLLOW takes a whole number from 0 to 1, not '2'"},

@@ -173,6 +173,13 @@ TEST(ReplayTool, AnEndlessTokenIsRefusedAtOnceAndShownCutShortAndEscaped) {
   EXPECT_EQ(control.status, 2);
   EXPECT_NE(control.err.find("line 2: unknown token '\\x1B[2Jz\\x07'"), std::string::npos)
       << control.err;
+  // Bytes that are not UTF-8 likewise (a broken character would garble the terminal's next
+  // ones); whole characters stay as they are.
+  const ProcessResult broken = Replay({}, "c5 \xe7\xb6\xb2\xe7\xb6\xff\xc0\xaf\n");
+  EXPECT_EQ(broken.status, 2);
+  EXPECT_NE(broken.err.find("line 1: unknown token '\xe7\xb6\xb2\\xE7\\xB6\\xFF\\xC0\\xAF'"),
+            std::string::npos)
+      << broken.err;
 }
 
 TEST(ReplayTool, MissingFilesAndBadArguments) {

@@ -75,7 +75,7 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
         return UsageError("option '--" + name_of(optopt) + "' takes no value"), false;
       std::string what = optopt ? std::string("-") + static_cast<char>(optopt) : arg;
       what = what.substr(0, what.find('='));
-      return UsageError("unknown option '" + what + "'"), false;
+      return UsageError("unknown option '" + Shown(what) + "'"), false;
     }
     const Option& o = options[index_of(c)];
     if (o.value_name && !*optarg)
@@ -85,7 +85,7 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
   for (int i = optind; i < argc; ++i) operands_.emplace_back(argv[i]);
   const bool repeats = !operands.empty() && std::string_view(operands.back()).ends_with("...");
   if (operands_.size() > operands.size() && !repeats)
-    return UsageError("unexpected argument '" + operands_[operands.size()] + "'"), false;
+    return UsageError("unexpected argument '" + Shown(operands_[operands.size()]) + "'"), false;
   if (operands_.size() < required) {
     std::string missing;
     for (size_t i = operands_.size(); i < required; ++i)

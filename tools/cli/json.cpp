@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tools/cli/tool.h"
+
 namespace tovmir {
 
 std::string JsonString(const std::string& utf8) {
@@ -30,7 +32,7 @@ std::string JsonShown(const JsonValue& v) {
                                                   : v.text;
   const bool cut = text.size() > kJsonShown;
   if (cut) text.resize(kJsonShown);
-  return (v.kind == JsonValue::kString ? JsonString(text) : text) + (cut ? "..." : "");
+  return Shown(v.kind == JsonValue::kString ? JsonString(text) : text) + (cut ? "..." : "");
 }
 
 namespace {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tools/cli/tool.h"
+
 namespace tovmir {
 namespace {
 
@@ -47,21 +49,7 @@ std::optional<std::uint8_t> ParseHexByte(const std::string& word) {
   return static_cast<std::uint8_t>(hi * 16 + lo);
 }
 
-std::string ShownToken(const std::string& word) {
-  std::string out;
-  for (size_t i = 0; i < word.size() && i < kShownToken; ++i) {
-    const unsigned char c = static_cast<unsigned char>(word[i]);
-    if (c < 0x20 || c == 0x7F) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\x%02X", c);
-      out += esc;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (word.size() > kShownToken) out += "...";
-  return out;
-}
+std::string ShownToken(const std::string& word) { return Shown(word, kShownToken); }
 
 // The next word; reading stops after kMaxToken bytes of it, with *too_long.
 bool ScriptReader::NextWord(std::string& word, bool* too_long) {

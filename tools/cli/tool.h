@@ -16,6 +16,10 @@ int PlotMain(int argc, char** argv);
 // Prints "tovmir-tool CMD: MESSAGE" (or "tovmir-tool: MESSAGE" for no CMD) on standard
 // error and returns status.
 int Fail(const std::string& cmd, const std::string& message, int status);
+// Text from outside as a message shows it: control bytes and bytes that are not UTF-8
+// escaped ("\x1B"), so that a message never hands a terminal a raw escape or a broken
+// character; cut short ("...") after max bytes.
+std::string Shown(const std::string& text, size_t max = std::string::npos);
 // A whole decimal number within int, with an optional minus sign.
 bool ParseInt(const std::string& text, int& out);
 

@@ -59,6 +59,6 @@ int main(int argc, char** argv) {
   }
   for (const Command& c : kCommands)
     if (first == c.name) return c.main(argc - 1, argv + 1);
-  if (first[0] == '-') return UsageError("unknown option '" + first + "'");
-  return UsageError("unknown command '" + first + "'");
+  if (first[0] == '-') return UsageError("unknown option '" + tovmir::Shown(first) + "'");
+  return UsageError("unknown command '" + tovmir::Shown(first) + "'");
 }
