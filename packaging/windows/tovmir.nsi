@@ -22,8 +22,11 @@
 ; A port that is none of those, anything else on the line, or the other architecture's
 ; tovmir installed for all users (the two would share the Start-menu shortcut) ends it with
 ; exit status 2, having changed nothing. The uninstaller takes /S; Apps & features starts it
-; with the mode of the install. SIGN, when defined, is the command that signs the
-; uninstaller (scripts/sign.sh).
+; with the mode of the install. While the meter it would remove runs, it asks for it to be
+; closed (Retry or Cancel), or under /S ends with exit status 2 (seen as the uninstaller's
+; own with _?=FOLDER, which keeps it from handing its work to a copy of itself), having
+; removed nothing; the entry in Apps & features goes only with the files. SIGN, when
+; defined, is the command that signs the uninstaller (scripts/sign.sh).
 
 !ifndef VERSION | ARCH | FILES | ICON | OUTFILE
   !error "VERSION, ARCH, FILES, ICON and OUTFILE must be defined (-D...)"
@@ -123,6 +126,10 @@ LangString OtherInstalled ${LANG_ENGLISH} "${PRODUCT} is installed for all users
 LangString OtherInstalled ${LANG_JAPANESE} "${PRODUCT} の ${OTHER_BITS} ビット版がすべての\
   ユーザーにインストールされています。先にそれをアンインストールしてから (アプリと機能)、\
   これをインストールしてください。"
+LangString MeterRunning ${LANG_ENGLISH} "${PRODUCT} is running from $INSTDIR. Close it and \
+  choose Retry, or choose Cancel to leave it installed."
+LangString MeterRunning ${LANG_JAPANESE} "${PRODUCT} が $INSTDIR から実行中です。閉じてから \
+  [再試行] を選んでください。[キャンセル] を選ぶと、アンインストールしません。"
 LangString ShortcutComment ${LANG_ENGLISH} "The reception meter of the handset on $Port"
 LangString ShortcutComment ${LANG_JAPANESE} "$Port の携帯電話の受信メーター"
 
@@ -474,13 +481,50 @@ Section
   WriteRegStr SHCTX "${UNINST_KEY}" Port "$Port"
 SectionEnd
 
+; Whether the meter of this install runs: Windows lets nobody write to a program that runs.
+Function un.MeterRunning
+  StrCpy $0 0
+  ClearErrors
+  ${If} ${FileExists} "$INSTDIR\tovmir.exe"
+    FileOpen $1 "$INSTDIR\tovmir.exe" a
+    ${If} ${Errors}
+      StrCpy $0 1
+    ${Else}
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; Refused (exit status 2) while the meter runs and stays so: silently at once, else when
+; the user cancels.
+Function un.RefuseWhileRunning
+  ${Do}
+    Call un.MeterRunning
+    ${If} $0 == 0
+      Return
+    ${EndIf}
+    ${If} ${Silent}
+    ${OrIf} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(MeterRunning)" IDCANCEL`
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+  ${Loop}
+FunctionEnd
+
 Function un.onInit
   !insertmacro MULTIUSER_UNINIT
+  Call un.RefuseWhileRunning
 FunctionEnd
 
 Section Uninstall
-  Call un.RemoveShortcut
+  ; The program first: should it have been started since, nothing goes, the entry neither.
   Delete "$INSTDIR\tovmir.exe"
+  ${If} ${FileExists} "$INSTDIR\tovmir.exe"
+    DetailPrint "$(MeterRunning)"
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  Call un.RemoveShortcut
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"

@@ -45,7 +45,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from harness import (DEFAULT_LOCALE, HarnessError, WineSession, port_number,  # noqa: E402
                      why_not_runnable, win_path)
-from waits import TimedOut, wait_for  # noqa: E402
+from waits import WAIT, TimedOut, wait_for  # noqa: E402
 from driver import Probe, desktop_offset, line_settings, reset_line  # noqa: E402
 
 OPTS = None        # the command line, set by main()
@@ -66,6 +66,7 @@ CB_GETCOUNT = 0x0146
 CB_SETCURSEL = 0x014E
 CB_SHOWDROPDOWN = 0x014F
 ID_NEXT = 1
+IDCANCEL = 2
 
 
 def project_version():
@@ -365,6 +366,42 @@ class InstallerTests:
         self.assertEqual(values["InstallLocation"], folder)
         self.check_install(values, "COM12", COMMON_PROGRAMS)
         self.uninstall("HKLM\\" + UNINSTALL)
+
+    def test_uninstalling_while_the_meter_runs_removes_nothing(self):
+        """While the meter it would remove runs, the uninstaller removes nothing, its entry
+        neither: under /S it ends with exit status 2; in a window it asks for the meter to
+        be closed, and Cancel leaves all as it was. Once the meter has ended, it goes."""
+        self.assertEqual(self.run_installer("/CurrentUser", "/S", "/PORT=COM3").returncode, 0)
+        key = "HKCU\\" + UNINSTALL
+        folder = self.reg(key)["InstallLocation"]
+        installed = self.leftovers()
+        reset_line(self.near["COM3"])
+        meter = self.session.start([folder + "\\tovmir.exe", "COM3"])
+        self.addCleanup(self.end, meter)
+        wait_for(lambda: line_settings(self.near["COM3"])[0] == 600, "the meter on COM3")
+        # In place (_?=): the exit status is then the uninstaller's own, not that of the
+        # launcher that hands the work to a copy.
+        uninstaller = [folder + "\\uninstall.exe", "/CurrentUser", "_?=" + folder]
+        r = self.session.run(uninstaller[:2] + ["/S"] + uninstaller[2:], timeout=WAIT)
+        self.assertEqual(r.returncode, EXIT_REFUSED, "silent, while the meter runs")
+        self.assertEqual(self.leftovers(), installed)
+
+        asking = self.session.start(uninstaller)
+        self.addCleanup(self.end, asking)
+
+        def message():
+            for w in self.probe("list")["windows"]:
+                if w["class"] == "#32770" and w["visible"] and any(
+                        folder in c["text"] for c in self.probe("children", w["hwnd"])["children"]):
+                    return w
+            return None
+        box = wait_for(message, "the uninstaller's question")
+        self.probe("click", box["hwnd"], IDCANCEL)
+        self.assertEqual(asking.wait(timeout=WAIT), EXIT_REFUSED, "cancelled")
+        self.assertEqual(self.leftovers(), installed)
+
+        self.end(meter)
+        self.uninstall(key)
 
     def test_port_page_lists_the_ports_windows_knows(self):
         p = self.session.start([installer(self.ARCH)])
