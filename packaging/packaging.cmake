@@ -55,6 +55,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Each package's description begins with its own synopsis (CPack would put a common summary,
 # CPACK_PACKAGE_DESCRIPTION_SUMMARY, before it: there is none).
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME tovmir-tool)
+# The station's unit is a template: its maintainer scripts tell systemd of it, restart its
+# running instances on an upgrade and stop them on removal (debian/tovmir-tool/).
+set(CPACK_DEBIAN_TOOL_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/tovmir-tool/postinst
+    ${CMAKE_CURRENT_LIST_DIR}/debian/tovmir-tool/prerm
+    ${CMAKE_CURRENT_LIST_DIR}/debian/tovmir-tool/postrm)
 set(CPACK_DEBIAN_TOOL_DESCRIPTION
     "command-line companion of the tovmir reception meter
 tovmir-tool replays scripts and captures of a mobile handset's status bytes

@@ -2,8 +2,9 @@
 # The Debian packages as a new user gets them: installed with apt-get into a scratch Debian 12
 # root (debootstrap, minbase, with systemd) with their dependencies from the archive, the
 # programs run (--version; the meter window on an X display, titled アンテナ; the station's
-# systemd service verified), then purged, after which nothing of theirs is left and the
-# root holds the packages it held before.
+# systemd service verified), tovmir-tool upgraded and removed with its maintainer scripts'
+# calls of systemctl recorded (none where systemd does not run), then purged, after which
+# nothing of theirs is left and the root holds the packages it held before.
 #   scripts/test-install.sh [DIST]      (default dist/, made by scripts/package.sh)
 # As root. The bare root is made once and kept (build/install-root-systemd.tar); a run takes
 # about a minute here, most of it fetching GTK 4. scripts/test.sh runs it (as root).
@@ -49,7 +50,15 @@ tar --numeric-owner -C "$root" -xf "$base"
 mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
 mount --bind /dev/pts "$root/dev/pts"
-in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 "$@"; }
+# systemd does not run in the root: a stand-in for systemctl records what the maintainer
+# scripts ask of it, first of it (PATH) for them and for deb-systemd-invoke.
+mkdir -p "$root/tmp/stand-in"
+printf '#!/bin/sh\necho "$*" >> /tmp/systemctl.calls\n' > "$root/tmp/stand-in/systemctl"
+chmod 755 "$root/tmp/stand-in/systemctl"
+rm -rf "$root/run/systemd/system"
+in_root() {
+  chroot "$root" env -i PATH=/tmp/stand-in:/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 "$@"
+}
 installed() { in_root dpkg-query -W -f '${Package} ${Status}\n' | sort; }
 
 before=$(installed)
@@ -65,6 +74,15 @@ for deb in "${debs[@]}"; do inside+=("/tmp/debs/${deb##*/}"); done
 apt_get install -y "${inside[@]}" >/dev/null 2> >(grep -v '^debconf: delaying' >&2)
 
 fail() { echo "test-install: $*" >&2; exit 1; }
+# calls_were WHAT LINES...: the stand-in was asked exactly LINES since the last check.
+calls_were() {
+  local what=$1 got
+  shift
+  got=$(cat "$root/tmp/systemctl.calls" 2>/dev/null || true)
+  rm -f "$root/tmp/systemctl.calls"
+  [ "$got" = "$(printf '%s\n' "$@")" ] || fail "$what: systemctl was asked '$got', not '$*'"
+}
+calls_were "installing where systemd does not run"
 for program in tovmir tovmir-tool; do
   got=$(in_root "$program" --version) || fail "$program --version failed"
   say "$got"
@@ -102,6 +120,16 @@ wait "$meter" 2>/dev/null || true
 say "the meter window opened, titled アンテナ"
 
 files=$(in_root dpkg -L tovmir tovmir-tool | sort -u)
+
+# As if systemd ran: an upgrade (the same version again) restarts the station's running
+# instances, a removal stops them; systemd is told of the unit file each time.
+mkdir -p "$root/run/systemd/system"
+in_root dpkg -i "/tmp/debs/${debs[1]##*/}" >/dev/null
+calls_were "upgrading tovmir-tool" "--system daemon-reload" "try-restart tovmir-monitor@*.service"
+in_root dpkg --remove tovmir-tool >/dev/null
+calls_were "removing tovmir-tool" "stop tovmir-monitor@*.service" "--system daemon-reload"
+rm -r "$root/run/systemd/system"
+say "tovmir-tool's maintainer scripts: systemd told, instances restarted and stopped"
 # What came with them goes with them, also what the root's systemd merely recommends (which
 # apt would otherwise keep).
 say "purging them"
