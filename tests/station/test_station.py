@@ -81,24 +81,26 @@ class Lines:
 
 class SlowClients(threading.Thread):
     """Clients of the endpoint that send a request a header line a second and never finish
-    it; one the endpoint closes connects again at the next second."""
+    it, count of them from each of the loopback addresses given; one the endpoint closes
+    connects again at the next second."""
 
-    def __init__(self, address, count):
+    def __init__(self, address, count, sources):
         super().__init__(daemon=True)
-        self.address, self.count = address, count
+        self.address, self.count, self.sources = address, count, sources
         self.lifetimes = []  # how long each connection the endpoint closed had lived
         self.connected = 0
         self.stopping = threading.Event()
 
-    def _connect(self):
-        s = socket.create_connection(self.address, timeout=WAIT)
+    def _connect(self, n):
+        s = socket.create_connection(self.address, timeout=WAIT,
+                                     source_address=(self.sources[n % len(self.sources)], 0))
         s.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\n")
         s.setblocking(False)
         self.connected += 1
         return s, time.monotonic()
 
     def run(self):
-        open_ = [self._connect() for _ in range(self.count)]
+        open_ = [self._connect(n) for n in range(self.count * len(self.sources))]
         closed = 0
         tick = time.monotonic()
         while not self.stopping.is_set():
@@ -120,7 +122,7 @@ class SlowClients(threading.Thread):
                         s.send(b"X-Slow: 1\r\n")
                     except OSError:
                         pass
-                open_ += [self._connect() for _ in range(closed)]
+                open_ += [self._connect(n) for n in range(closed)]
                 closed = 0
         for s, _ in open_:
             s.close()
@@ -317,11 +319,12 @@ class Endpoint(Station):
                 self.assertRegex(self.raw((host, port), request), r"^HTTP/1\.1 %d " % status)
 
     def test_slow_and_many_clients_do_not_keep_a_scrape_out(self):
-        """A hundred clients that send a header line a second and never finish their request:
-        each is closed once its request's time is up (the bytes do not buy it more), and
-        every scrape meanwhile is answered at once."""
+        """A hundred clients from ten addresses that send a header line a second and never
+        finish their request: each is closed once its request's time is up (the bytes do
+        not buy it more), those beyond an address's share or the table's give way, and every
+        scrape meanwhile (from an address of its own, as Prometheus') is answered at once."""
         address = self.endpoint()
-        attack = SlowClients(address, 100)
+        attack = SlowClients(address, 10, ["127.0.0.%d" % n for n in range(2, 12)])
         attack.start()
         self.addCleanup(attack.stop)
         wait_for(lambda: attack.connected >= 100, "the slow clients to connect")

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "platform/posix/wake_pipe.h"
 #include "tools/cli/clock.h"
@@ -264,10 +265,23 @@ void MetricsServer::Accept() {
 }
 
 bool MetricsServer::MakeRoom(const std::string* client) {
+  // Of the client given, else of the client that holds the most connections: one of them
+  // gives way, never one of a client that holds few.
+  std::string whose;
+  if (client) {
+    whose = *client;
+  } else {
+    std::map<std::string, int> held;
+    int most = 0;
+    for (const Connection& c : connections_)
+      if (c.state == Connection::kReading && ++held[c.client] > most) {
+        most = held[c.client];
+        whose = c.client;
+      }
+  }
   std::vector<size_t> waiting;
   for (size_t i = 0; i < connections_.size(); ++i)
-    if (connections_[i].state == Connection::kReading &&
-        (!client || connections_[i].client == *client))
+    if (connections_[i].state == Connection::kReading && connections_[i].client == whose)
       waiting.push_back(i);
   std::sort(waiting.begin(), waiting.end(), [this](size_t a, size_t b) {
     return connections_[a].deadline_ms < connections_[b].deadline_ms;

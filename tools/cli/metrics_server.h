@@ -4,11 +4,12 @@
 // request (a NUL or any control byte in it, a line that is not HTTP/1.x) 400 Bad Request.
 // Every answer closes its connection. It only reads.
 //
-// Slow or many clients cannot keep a scrape out for long: a request must arrive whole
-// within a few seconds of its connection (a deadline, not an idle timeout that each byte
-// renews) and within a few kilobytes; one client address holds a few connections at most,
-// and all of them a few dozen; a new connection that finds no room takes the place of the
-// one that has waited longest for its request (README, "An unattended station").
+// Slow or many clients cannot keep a scrape out: a request must arrive whole within a few
+// seconds of its connection (a deadline, not an idle timeout that each byte renews) and
+// within a few kilobytes; one client address holds a few connections at most, and all of
+// them a few dozen. A new connection that finds no room takes the place of the one that
+// has waited longest for its request, of its own client's, or when all are taken, of the
+// client that holds the most (README, "An unattended station").
 //
 // Start and Stop on the main thread; the render function is called on the server's thread,
 // so it must read only what may be read from there without waiting on a reader's lock.
@@ -59,8 +60,9 @@ class MetricsServer final {
   };
   static void Serve(void* self);  // the server's thread
   void Accept();
-  // Makes room for one more connection (of client, if it has its share): closes the one of
-  // them that has waited longest for its request. False if none waits for one.
+  // Makes room for one more connection: closes the one that has waited longest for its
+  // request, of client (when it has its share) or of the client that holds the most. False
+  // if none of theirs waits for one.
   bool MakeRoom(const std::string* client);
   // What came on c, and the answer once its request is whole.
   void Read(Connection& c);
