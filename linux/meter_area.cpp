@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "meter/figure.h"
-#include "tools/render/cairo_painter.h"
+#include "render/cairo_painter.h"
 
 namespace tovmir {
 namespace {

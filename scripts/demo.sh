@@ -58,7 +58,7 @@ trap 'exit 143' TERM
 
 seed_args=()
 [ -n "${DEMO_SEED:-}" ] && seed_args=(--seed "$DEMO_SEED")
-build/host/tools/tovmir-tool sim "${seed_args[@]}" > "$work/sim.out" &
+build/host/tovmir-tool sim "${seed_args[@]}" > "$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 100); do  # the simulator names its pty on its first line
   [ -s "$work/sim.out" ] && break
@@ -88,5 +88,5 @@ else
   else
     echo "No display (DISPLAY is not set): showing the meter in this terminal instead."
   fi
-  build/host/tools/tovmir-tool monitor --bars "$device"
+  build/host/tovmir-tool monitor --bars "$device"
 fi

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "receiver/receiver.h"
+#include "render/cairo_painter.h"
+#include "render/plot_png.h"
 #include "tests/support/process.h"
-#include "tools/render/cairo_painter.h"
-#include "tools/render/plot_png.h"
 
 namespace tovmir::test {
 namespace {

@@ -5,8 +5,8 @@
 #include <map>
 #include <sstream>
 
+#include "events/json.h"
 #include "tests/support/process.h"
-#include "tools/cli/json.h"
 
 namespace tovmir::test {
 namespace {

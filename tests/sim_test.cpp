@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "receiver/receiver.h"
-#include "tools/render/term_view.h"
-#include "tools/sim/sim_session.h"
+#include "render/term_view.h"
+#include "sim/sim_session.h"
 
 namespace tovmir {
 namespace {

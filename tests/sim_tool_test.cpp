@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "receiver/receiver.h"
+#include "render/term_view.h"
 #include "tests/support/process.h"
-#include "tools/render/term_view.h"
 
 namespace tovmir::test {
 namespace {

@@ -20,7 +20,7 @@
 
 #include "platform/line_policy.h"
 #include "platform/posix/os_error.h"
-#include "platform/posix/wake_pipe.h"
+#include "platform/wake_pipe.h"
 
 namespace tovmir {
 

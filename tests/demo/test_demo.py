@@ -103,7 +103,7 @@ class InTheTerminal(unittest.TestCase):
             wait_for(lambda: "DEMO-EXIT" in pane(), "the demo to end on Ctrl-C", interval=0.1)
             session = int(subprocess.run(tmux + ["display", "-p", "-t", "demo", "#{pane_pid}"],
                                          capture_output=True, text=True).stdout)
-            self.assertEqual(ours_running(session, os.path.join("tools", "tovmir-tool") + " sim"),
+            self.assertEqual(ours_running(session, os.path.join("host", "tovmir-tool") + " sim"),
                              [])
         finally:
             subprocess.run(tmux + ["kill-server"], capture_output=True)

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/args.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tools/cli/args.h"
 
 namespace {
 

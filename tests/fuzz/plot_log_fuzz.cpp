@@ -1,7 +1,7 @@
-// Arbitrary logs through PlotLog, line by line as plot reads them (up to the first bad
+// Arbitrary logs through LogReader, line by line as plot reads them (up to the first bad
 // line), then the session it makes. Each line also goes through ParseJsonObject alone: an
 // object read back must read the same once written again as the tools write JSON, and a
-// line it refuses must be refused by PlotLog for the same reason. Checked: an error names
+// line it refuses must be refused by LogReader for the same reason. Checked: an error names
 // a field or the JSON problem, short and without raw control bytes; the session's samples
 // in time order from 0, levels 0-15, networks -1 or 0-FFFF; clock marks in time order,
 // the first at 0, one note for each later one.
@@ -14,9 +14,9 @@
 #include <string>
 #include <string_view>
 
+#include "events/json.h"
+#include "events/log_reader.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tools/cli/json.h"
-#include "tools/cli/plot_log.h"
 
 namespace {
 
@@ -74,15 +74,15 @@ std::string CheckJson(std::string_view line) {
   return {};
 }
 
-void CheckSession(const tovmir::PlotLog& log, size_t taken) {
-  const tovmir::PlotSession s = log.Session();
+void CheckSession(const tovmir::LogReader& log, size_t taken) {
+  const tovmir::LogSession s = log.Session();
   FUZZ_CHECK(s.samples.size() == taken);
   if (taken == 0) {
     FUZZ_CHECK(s.clock.empty() && log.notes().empty());
     return;
   }
   double t = 0;
-  for (const tovmir::PlotSample& p : s.samples) {
+  for (const tovmir::LogSample& p : s.samples) {
     FUZZ_CHECK(std::isfinite(p.t) && p.t >= t);
     t = p.t;
     FUZZ_CHECK(p.level >= 0 && p.level <= 15);
@@ -110,7 +110,7 @@ void CheckSession(const tovmir::PlotLog& log, size_t taken) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  tovmir::PlotLog log;
+  tovmir::LogReader log;
   size_t lines = 0, taken = 0;
   for (size_t start = 0; start <= text.size();) {
     const size_t end = std::min(text.find('\n', start), text.size());

@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/input.h"
+#include "cli/script.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tools/cli/input.h"
-#include "tools/cli/script.h"
 
 namespace {
 

@@ -4,7 +4,7 @@ own with GTK's cairo renderer: screenshots with pixel probes at the coordinates 
 geometry gives (from `tovmir-tool figure`), ports that are missing, unplugged and back,
 and closing under traffic.
 
-    test_window.py --tovmir build/host/linux/tovmir --tool build/host/tools/tovmir-tool
+    test_window.py --tovmir build/host/linux/tovmir --tool build/host/tovmir-tool
 
 What the window says about its port it also writes on standard error, one line a change;
 the tests wait for those lines, then look at the screen. GLib's warnings are fatal

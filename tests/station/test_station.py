@@ -4,7 +4,7 @@ fed by the simulator through a socat link (two ptys joined, whose going and comi
 an adapter pulled out and put back), scraped once a second by a real Prometheus server
 (Debian's), and its endpoint, its log and its metrics looked at from outside.
 
-    test_station.py --tool build/host/tools/tovmir-tool
+    test_station.py --tool build/host/tovmir-tool
 
 Every program the tests start is their own, on the loopback address and in a temporary
 folder; they wait for conditions (a line said, a file there, Prometheus' answer), never a

@@ -3,7 +3,7 @@
 feeds at the full rate of a 600-baud line (a byte every 1/60 s, each changing the level, so
 that each is printed with the time it was decoded).
 
-    run_station.py scrape|memory|all [--tool build/host/tools/tovmir-tool] [options]
+    run_station.py scrape|memory|all [--tool build/host/tovmir-tool] [options]
 
 scrape  the latency of scrapes of /metrics, --rate a second for --seconds, and meanwhile
         each byte's time from the pty to its decoding (the JSON line's time): no byte may
@@ -179,7 +179,7 @@ def bench_memory(args):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("bench", choices=["scrape", "memory", "all"])
-    ap.add_argument("--tool", default=os.path.join(ROOT, "build", "host", "tools", "tovmir-tool"))
+    ap.add_argument("--tool", default=os.path.join(ROOT, "build", "host", "tovmir-tool"))
     ap.add_argument("--rate", type=int, default=100, help="scrapes a second (scrape)")
     ap.add_argument("--seconds", type=int, default=60, help="how long (scrape)")
     ap.add_argument("--minutes", type=int, default=60, help="how long (memory), at least 2")

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "meter/figure.h"
-#include "tools/render/raster.h"
+#include "render/raster.h"
 
 namespace tovmir {
 namespace {

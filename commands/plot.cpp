@@ -1,0 +1,91 @@
+// tovmir-tool plot: a monitor session, from its --json log, drawn as a PNG.
+#include <string>
+
+#include "cli/args.h"
+#include "cli/input.h"
+#include "cli/tool.h"
+#include "commands/commands.h"
+#include "events/log_reader.h"
+#include "render/plot_png.h"
+
+namespace tovmir {
+namespace {
+
+const char kPlotHelp[] =
+    "usage: tovmir-tool plot LOG --png FILE [--width W] [--height H] [--port PORT]\n"
+    "\n"
+    "Draws a monitor session from its log (tovmir-tool monitor --json > LOG; - for standard\n"
+    "input) as a PNG picture: the reception level over time as a step line on a 0-15 axis,\n"
+    "the stretches when the handset was silent shaded, the antenna's state as a band above\n"
+    "(dark: filled, light: hollow), each new network number marked with a dashed line, and\n"
+    "a time axis at round clock times. Where to put the handset is where the line is high.\n"
+    "Where the computer's clock was set during the session, the step is marked on the time\n"
+    "axis and said on standard error; the time between lines comes from monitor's own\n"
+    "clock (\"elapsed\"), which nobody sets.\n"
+    "\n"
+    "--png FILE   the picture to write (never the log itself); written whole or not at all\n"
+    "--width W    its width in pixels, 200-8000 (default 800)\n"
+    "--height H   its height in pixels, 120-4000 (default 300)\n"
+    "--port PORT  the port to draw, of a log of several (monitor PORT...)\n"
+    "-h, --help   this help; -V, --version the version\n"
+    "\n"
+    "Exit status: 0 done; 1 LOG unreadable or FILE not writable; 2 bad arguments, FILE the\n"
+    "same file as LOG, or a line of LOG that is not monitor --json output (its number and\n"
+    "field are named).\n";
+
+constexpr size_t kMaxLine = 4096;
+
+}  // namespace
+
+int PlotMain(int argc, char** argv) {
+  static const Option kOptions[] = {
+      {"png", "FILE"}, {"width", "W"}, {"height", "H"}, {"port", "PORT"}};
+  static const char* const kOperands[] = {"LOG"};
+  CommandLine cl("plot", kPlotHelp);
+  if (!cl.Parse(argc, argv, kOptions, kOperands, 1)) return cl.status();
+  if (!cl.Has("png")) return cl.UsageError("--png FILE is needed: where to write the picture");
+  int width = 800, height = 300;
+  if (!cl.IntValue("width", kMinPlotWidth, kMaxPlotWidth, &width) ||
+      !cl.IntValue("height", kMinPlotHeight, kMaxPlotHeight, &height))
+    return cl.status();
+
+  Input in;
+  if (!in.Open(cl.operands()[0])) return Fail("plot", in.error(), 1);
+  const std::string png = cl.Value("png");
+  if (in.IsFile(png))
+    return Fail("plot",
+                "the picture '" + png + "' would be written over the log " + in.name() +
+                    ": name another file",
+                2);
+  LogReader log(cl.Value("port"));
+  for (bool more = true; more;) {
+    std::string line;
+    int c;
+    while ((c = in.Get()) >= 0 && c != '\n') {
+      if (line.size() == kMaxLine)
+        return Fail("plot",
+                    in.name() + ": line " + std::to_string(log.line_number() + 1) +
+                        ": longer than " + std::to_string(kMaxLine) + " bytes",
+                    2);
+      line += static_cast<char>(c);
+    }
+    more = c >= 0;
+    const std::string wrong = log.Add(line);
+    if (!wrong.empty())
+      return Fail("plot", in.name() + ": line " + std::to_string(log.line_number()) + ": " + wrong,
+                  2);
+  }
+  if (!in.error().empty()) return Fail("plot", in.error(), 1);
+  const LogSession session = log.Session();
+  if (session.samples.empty())
+    return Fail("plot",
+                in.name() + ": no lines" +
+                    (cl.Has("port") ? " of port " + cl.Value("port") : std::string()) + " to draw",
+                2);
+  for (const std::string& note : log.notes()) Fail("plot", in.name() + ": " + note, 0);
+
+  const std::string error = WritePlotPng(session, width, height, png);
+  return error.empty() ? 0 : Fail("plot", error, 1);
+}
+
+}  // namespace tovmir
