@@ -6,12 +6,12 @@
 #include "meter/figure.h"
 #include "platform/afx/gdi.h"
 #include "platform/port_names.h"
+#include "receiver/receiver.h"
 
 namespace tovmir {
 namespace {
 
 constexpr UINT_PTR kWatchdogTimer = 1;
-constexpr UINT kWatchdogMs = 500;
 
 }  // namespace
 

@@ -3,7 +3,7 @@
 //                    USB serial adapter found, else /dev/ttyS0
 //
 // Threads: GTK's main loop runs everything, the stop signals included (read from a
-// signalfd), but the serial link's reader, which decodes the bytes (meter_window.h).
+// signalfd), but the meter session's reader, which decodes the bytes (meter_window.h).
 #include <gdk/x11/gdkx.h>
 #include <getopt.h>
 #include <glib-unix.h>
@@ -15,12 +15,11 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "linux/meter_window.h"
 #include "platform/port_names.h"
-#include "platform/serial_port.h"
 #include "platform/stop_signals.h"
 #include "version.h"
 
@@ -38,12 +37,6 @@ const char kHelp[] =
     "\n"
     "-h, --help     this help\n"
     "-V, --version  the version\n";
-
-struct App {
-  std::string port, device;
-  GtkApplication* gtk_app = nullptr;
-  std::unique_ptr<tovmir::MeterWindow> meter;
-};
 
 // Icons beside the program (a build that is not installed) come before the theme's.
 void FindOwnIcons() {
@@ -81,49 +74,58 @@ void ChooseRenderer() {
   g_setenv("GDK_DEBUG", "gl-disable", FALSE);
 }
 
-// When the display is lost (the X server ended, the connection cut), or the window is
+// When the display is lost (the X server ended, the connection cut), or a window is
 // destroyed by another client (xdotool windowclose), GDK ends the process on the spot from
 // its I/O or X error handler, past every clean-up. Ours run first and put the port back.
+// Xlib's handlers carry no data of ours: the meters are found as the application's windows.
 // (GDK on Wayland leaves no such hook.)
-App* g_app = nullptr;
 XIOErrorHandler g_gdk_io_error = nullptr;
 XErrorHandler g_gdk_error = nullptr;
 
+// The application's meter windows.
+std::vector<TovmirMeterWindow*> Meters() {
+  std::vector<TovmirMeterWindow*> meters;
+  if (GApplication* app = g_application_get_default())
+    for (GList* w = gtk_application_get_windows(GTK_APPLICATION(app)); w; w = w->next)
+      if (TOVMIR_IS_METER_WINDOW(w->data)) meters.push_back(TOVMIR_METER_WINDOW(w->data));
+  return meters;
+}
+
 int OnDisplayLost(Display* display) {
-  if (g_app && g_app->meter) g_app->meter->Stop();
+  for (TovmirMeterWindow* meter : Meters()) tovmir_meter_window_stop(meter);
   return g_gdk_io_error ? g_gdk_io_error(display) : 1;
 }
 
-gboolean Quit(gpointer gtk_app) {
-  g_application_quit(G_APPLICATION(gtk_app));
+gboolean Quit(gpointer) {
+  if (GApplication* app = g_application_get_default()) g_application_quit(app);
   return G_SOURCE_REMOVE;
 }
 
 // GDK's error traps install its own handler while they last, so what reaches ours is an
-// error GDK did not ask for. One about our window means that the window is gone: the meter
-// stops there (no X request may be made here), and should GDK go on, the program ends.
+// error GDK did not ask for. One about a meter's window means that the window is gone: the
+// meter stops there (no X request may be made here), and should GDK go on, the program
+// ends.
 int OnXError(Display* display, XErrorEvent* error) {
-  if (g_app && g_app->meter && g_app->meter->HasXWindow(error->resourceid)) {
-    g_app->meter->Stop();
-    g_idle_add(Quit, g_app->gtk_app);
-  }
+  for (TovmirMeterWindow* meter : Meters())
+    if (tovmir_meter_window_shown_in(meter, error->resourceid)) {
+      tovmir_meter_window_stop(meter);
+      g_idle_add(Quit, nullptr);
+    }
   return g_gdk_error ? g_gdk_error(display, error) : 0;
 }
 
-void PutPortBackIfDisplayLost(App* app) {
-  if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) return;
-  g_app = app;
+void PutPortBackIfDisplayLost() {
+  if (!GDK_IS_X11_DISPLAY(gdk_display_get_default()) || g_gdk_io_error) return;
   g_gdk_io_error = XSetIOErrorHandler(OnDisplayLost);
   g_gdk_error = XSetErrorHandler(OnXError);
 }
 
-void Activate(GtkApplication* gtk_app, gpointer p) {
-  auto* app = static_cast<App*>(p);
-  if (app->meter) return;
+void Activate(GtkApplication* gtk_app, gpointer port) {
+  if (gtk_application_get_windows(gtk_app)) return;
   FindOwnIcons();
   gtk_window_set_default_icon_name(TOVMIR_APP_ID);
-  app->meter = std::make_unique<tovmir::MeterWindow>(gtk_app, app->port, app->device);
-  PutPortBackIfDisplayLost(app);
+  tovmir_meter_window_new(gtk_app, static_cast<const char*>(port));
+  PutPortBackIfDisplayLost();
 }
 
 // What was asked for on standard output; a failure to write it is an error.
@@ -154,10 +156,8 @@ int main(int argc, char** argv) {
   if (argc - optind > 1)
     return UsageError(std::string("unexpected argument '") + argv[optind + 1] + "'");
 
-  App app;
-  app.port = optind < argc ? argv[optind] : tovmir::DefaultPort();
-  if (app.port.empty()) return UsageError("the port's name is empty");
-  app.device = tovmir::PortDevice(app.port);
+  const std::string port = optind < argc ? argv[optind] : tovmir::DefaultPort();
+  if (port.empty()) return UsageError("the port's name is empty");
 
   // Before GTK starts a thread of its own, so that every thread leaves the signals to us.
   const int stop_fd = tovmir::StopSignals();
@@ -167,13 +167,11 @@ int main(int argc, char** argv) {
   }
   ChooseRenderer();
   GtkApplication* gtk_app = gtk_application_new(TOVMIR_APP_ID, G_APPLICATION_NON_UNIQUE);
-  app.gtk_app = gtk_app;
-  g_signal_connect(gtk_app, "activate", G_CALLBACK(Activate), &app);
+  g_signal_connect(gtk_app, "activate", G_CALLBACK(Activate), const_cast<char*>(port.c_str()));
   const guint stop_source = g_unix_fd_add(stop_fd, G_IO_IN, OnStopSignal, gtk_app);
   char* no_args[] = {argv[0], nullptr};  // the port is ours, not GApplication's
   const int status = g_application_run(G_APPLICATION(gtk_app), 1, no_args);
   g_source_remove(stop_source);
-  app.meter.reset();
   g_object_unref(gtk_app);
   return status;
 }

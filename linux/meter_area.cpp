@@ -32,7 +32,6 @@ class MeterArt final {
   MeterArt& operator=(const MeterArt&) = delete;
 
   void Snapshot(GtkWidget* widget, GtkSnapshot* snapshot);
-  void SetView(std::function<MeterView()> view) { view_ = std::move(view); }
   // The window's first size is the Windows program's: the area asks for that much until it
   // has had it once, and for a pixel after.
   int Minimum(int natural) const { return sized_ ? 1 : natural; }
@@ -171,10 +170,6 @@ GtkWidget* NewMeterArea(std::function<MeterView()> view) {
   auto* area = static_cast<TovmirMeterArea*>(g_object_new(tovmir_meter_area_get_type(), nullptr));
   area->art = new MeterArt(std::move(view));
   return GTK_WIDGET(area);
-}
-
-void SetMeterView(GtkWidget* area, std::function<MeterView()> view) {
-  TOVMIR_METER_AREA(area)->art->SetView(std::move(view));
 }
 
 }  // namespace tovmir

@@ -10,19 +10,23 @@
 #include <gtk/gtk.h>
 
 #include <functional>
-
-#include "linux/meter_feed.h"
+#include <string>
 
 namespace tovmir {
+
+// What the area draws, read together.
+struct MeterView {
+  int level = 0;
+  bool hollow = false;
+  std::string status_cp932;
+  bool operator==(const MeterView&) const = default;
+};
 
 // The Windows program's first client size (186 x 136 dialog units in its 9-point font).
 inline constexpr int kDefaultClientWidth = 326, kDefaultClientHeight = 221;
 
 // A meter area that draws what view returns at each redraw; gtk_widget_queue_draw asks
-// for one.
+// for one. view must stay callable as long as the area is in a window.
 GtkWidget* NewMeterArea(std::function<MeterView()> view);
-// Replaces what the area draws from: an owner that goes before its widgets leaves them a
-// view that does not reach back into it.
-void SetMeterView(GtkWidget* area, std::function<MeterView()> view);
 
 }  // namespace tovmir

@@ -3,14 +3,78 @@
 #include <gdk/x11/gdkx.h>
 
 #include <iostream>
+#include <memory>
+#include <new>
+#include <string>
 
-#include "platform/text.h"
+#include "linux/meter_area.h"
+#include "receiver/receiver.h"
+#include "session/meter_session.h"
 #include "version.h"
 
-namespace tovmir {
 namespace {
 
-constexpr guint kTickMs = 500;  // the watchdog's tick
+// The session's front end in the window: what the reader thread hands on is marked under
+// the session's lock and taken on the main loop, woken once until it takes it.
+class Front final : public tovmir::SessionFrontEnd {
+ public:
+  Front(GtkWidget* area, GtkWidget* message) : area_(area), message_(message) {}
+
+  void RedrawNeeded(const tovmir::MeterEvent& e, const tovmir::MeterState&) override {
+    if (e.kind == tovmir::MeterEvent::kTick) {  // on the main loop already
+      gtk_widget_queue_draw(area_);
+      return;
+    }
+    redraw_ = true;
+    Wake();
+  }
+  void PortFailed() override {
+    failed_ = true;
+    Wake();
+  }
+  void Say(const std::string& words, bool trouble) override {
+    gtk_label_set_text(GTK_LABEL(message_), trouble ? words.c_str() : "");
+    gtk_widget_set_visible(message_, trouble);
+    // Also for whoever started it from a terminal (and for the tests), on one line.
+    std::string line = words;
+    for (char& c : line)
+      if (c == '\n') c = ' ';
+    std::cerr << "tovmir: " << line << std::endl;
+  }
+  // What the window shows of an open and a loss is in the words said.
+  void Opened(const tovmir::MeterState&, bool) override {}
+  void Lost(const tovmir::MeterState&, const std::string&) override {}
+
+  // Main loop, with the session's lock held: what woke it.
+  struct Woken {
+    bool redraw = false, failed = false;
+  };
+  Woken Take() {
+    const Woken w{redraw_, failed_};
+    redraw_ = failed_ = woken_ = false;
+    return w;
+  }
+  void set_wake(GSource* wake) { wake_ = wake; }
+
+ private:
+  void Wake() {
+    if (woken_) return;
+    woken_ = true;
+    g_source_set_ready_time(wake_, 0);  // any thread may
+  }
+
+  GtkWidget *area_, *message_;
+  GSource* wake_ = nullptr;
+  bool redraw_ = false, failed_ = false, woken_ = false;  // under the session's lock
+};
+
+// The wake's source: ready when the reader made it so, made unready as it is dispatched.
+gboolean DispatchWake(GSource* source, GSourceFunc callback, gpointer data) {
+  g_source_set_ready_time(source, -1);
+  return callback(data);
+}
+
+GSourceFuncs kWakeFuncs = {nullptr, nullptr, DispatchWake, nullptr, nullptr, nullptr};
 
 void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
   static const char* const kAuthors[] = {"the tovmir project", nullptr};
@@ -21,33 +85,48 @@ void ShowAbout(GSimpleAction*, GVariant*, gpointer window) {
                         nullptr);
 }
 
-// The wake's source: ready when the reader made it so, made unready as it is dispatched.
-gboolean DispatchWake(GSource* source, GSourceFunc callback, gpointer data) {
-  g_source_set_ready_time(source, -1);
-  return callback(data);
+}  // namespace
+
+struct _TovmirMeterWindow {
+  GtkApplicationWindow parent_instance;
+  GtkWidget* area;
+  std::unique_ptr<Front> front;  // owned; made with the session, gone at finalize
+  std::unique_ptr<tovmir::MeterSession> session;
+  GSource* wake;
+  guint tick;
+};
+
+G_DEFINE_FINAL_TYPE(TovmirMeterWindow, tovmir_meter_window, GTK_TYPE_APPLICATION_WINDOW)
+
+namespace {
+
+gboolean OnWake(gpointer p) {
+  auto* self = static_cast<TovmirMeterWindow*>(p);
+  const Front::Woken woken =
+      self->session->WithState([&](const tovmir::MeterState&) { return self->front->Take(); });
+  if (woken.redraw) gtk_widget_queue_draw(self->area);
+  if (woken.failed) self->session->TakeFailure();
+  return G_SOURCE_CONTINUE;
 }
 
-GSourceFuncs kWakeFuncs = {nullptr, nullptr, DispatchWake, nullptr, nullptr, nullptr};
+gboolean OnTick(gpointer p) {
+  static_cast<TovmirMeterWindow*>(p)->session->Tick();
+  return G_SOURCE_CONTINUE;
+}
+
+tovmir::MeterView ViewOf(const tovmir::MeterState& s) {
+  return {s.m_nLevel, s.m_bHollow != 0, tovmir::StatusLineText(s)};
+}
 
 }  // namespace
 
-MeterWindow::MeterWindow(GtkApplication* app, std::string port, std::string device)
-    : port_(std::move(port)),
-      wake_(g_source_new(&kWakeFuncs, sizeof(GSource))),
-      feed_([this] { g_source_set_ready_time(wake_, 0); }),
-      link_(std::move(device)) {
-  g_source_set_callback(wake_, &MeterWindow::OnWake, this, nullptr);
-  g_source_attach(wake_, nullptr);
-  Build(app);
-  if (!TryOpen()) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
-}
-
-MeterWindow::~MeterWindow() { Stop(); }
-
-void MeterWindow::Build(GtkApplication* app) {
-  window_ = gtk_application_window_new(app);
-  gtk_window_set_title(GTK_WINDOW(window_), "\u30a2\u30f3\u30c6\u30ca");  // アンテナ
-  gtk_window_set_icon_name(GTK_WINDOW(window_), TOVMIR_APP_ID);
+static void tovmir_meter_window_init(TovmirMeterWindow* self) {
+  // The members a C++ object would construct: GObject gives zeroed memory.
+  new (&self->front) std::unique_ptr<Front>();
+  new (&self->session) std::unique_ptr<tovmir::MeterSession>();
+  GtkWindow* window = GTK_WINDOW(self);
+  gtk_window_set_title(window, "\u30a2\u30f3\u30c6\u30ca");  // アンテナ
+  gtk_window_set_icon_name(window, TOVMIR_APP_ID);
 
   GtkWidget* header = gtk_header_bar_new();
   GMenu* menu = g_menu_new();
@@ -57,132 +136,79 @@ void MeterWindow::Build(GtkApplication* app) {
   gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(button), G_MENU_MODEL(menu));
   g_object_unref(menu);
   gtk_header_bar_pack_end(GTK_HEADER_BAR(header), button);
-  gtk_window_set_titlebar(GTK_WINDOW(window_), header);
+  gtk_window_set_titlebar(window, header);
   static const GActionEntry kActions[] = {{"about", ShowAbout, nullptr, nullptr, nullptr, {}}};
-  g_action_map_add_action_entries(G_ACTION_MAP(window_), kActions, 1, window_);
+  g_action_map_add_action_entries(G_ACTION_MAP(self), kActions, 1, self);
 
-  // Ours as well as the window's: the window's destroy, where Stop runs, comes after its
-  // children are gone.
-  area_ = g_object_ref(NewMeterArea([this] { return feed_.View(); }));
-  gtk_widget_set_hexpand(area_, TRUE);
-  gtk_widget_set_vexpand(area_, TRUE);
-  message_ = g_object_ref(gtk_label_new(nullptr));
-  gtk_label_set_wrap(GTK_LABEL(message_), TRUE);
-  gtk_label_set_xalign(GTK_LABEL(message_), 0);
-  gtk_widget_set_margin_start(message_, 6);
-  gtk_widget_set_margin_end(message_, 6);
-  gtk_widget_set_margin_top(message_, 4);
-  gtk_widget_set_margin_bottom(message_, 4);
-  gtk_widget_set_visible(message_, FALSE);
+  // The area reads the state through the window, which outlives it (its children go in its
+  // dispose, the session at its finalize).
+  self->area = tovmir::NewMeterArea(
+      [self] { return self->session ? self->session->WithState(ViewOf) : tovmir::MeterView{}; });
+  gtk_widget_set_hexpand(self->area, TRUE);
+  gtk_widget_set_vexpand(self->area, TRUE);
+  GtkWidget* message = gtk_label_new(nullptr);
+  gtk_label_set_wrap(GTK_LABEL(message), TRUE);
+  gtk_label_set_xalign(GTK_LABEL(message), 0);
+  gtk_widget_set_margin_start(message, 6);
+  gtk_widget_set_margin_end(message, 6);
+  gtk_widget_set_margin_top(message, 4);
+  gtk_widget_set_margin_bottom(message, 4);
+  gtk_widget_set_visible(message, FALSE);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-  gtk_box_append(GTK_BOX(box), area_);
-  gtk_box_append(GTK_BOX(box), message_);
-  gtk_window_set_child(GTK_WINDOW(window_), box);
-
+  gtk_box_append(GTK_BOX(box), self->area);
+  gtk_box_append(GTK_BOX(box), message);
+  gtk_window_set_child(window, box);
   // The first size is the area's natural one, the Windows program's; the window may then be
   // made smaller. The header bar would rather be wider than that: the width is set outright.
-  gtk_window_set_default_size(GTK_WINDOW(window_), kDefaultClientWidth, -1);
-  // However the window goes (closed, the application quit), it stops first.
-  g_signal_connect(window_, "destroy", G_CALLBACK(&MeterWindow::OnDestroy), this);
-  gtk_window_present(GTK_WINDOW(window_));
+  gtk_window_set_default_size(window, tovmir::kDefaultClientWidth, -1);
+
+  self->front = std::make_unique<Front>(self->area, message);
+  self->wake = g_source_new(&kWakeFuncs, sizeof(GSource));
+  self->front->set_wake(self->wake);
+  g_source_set_callback(self->wake, OnWake, self, nullptr);
+  g_source_attach(self->wake, nullptr);
 }
 
-void MeterWindow::Say(const std::string& message) {
-  if (said_ && message == *said_) return;
-  said_ = message;
-  if (message_) {
-    gtk_label_set_text(GTK_LABEL(message_), message.c_str());
-    gtk_widget_set_visible(message_, !message.empty());
+void tovmir_meter_window_stop(TovmirMeterWindow* self) {
+  if (self->session) self->session->Close();  // the reader ends: nothing wakes us after it
+  if (self->tick) g_source_remove(self->tick);
+  self->tick = 0;
+  if (self->wake) {
+    g_source_destroy(self->wake);
+    g_source_unref(self->wake);
+    self->wake = nullptr;
   }
-  // Also for whoever started it from a terminal (and for the tests).
-  std::string line = message.empty() ? link_.device() + ": open" : message;
-  for (char& c : line)
-    if (c == '\n') c = ' ';
-  std::cerr << "tovmir: " << line << std::endl;
 }
 
-void MeterWindow::LinkOpenFailed(const std::string&, const std::string&, const OsError&) {}
-
-bool MeterWindow::TryOpen() {
-  // The decoder starts afresh before the new reader's first byte: nothing of an earlier
-  // connection goes on into this one.
-  if (feed_.WithState([this](MeterState& s) { return link_.TryOpen(*this, s); })) {
-    if (!tick_) tick_ = g_timeout_add(kTickMs, &MeterWindow::OnTick, this);
-    Say("");
-    return true;
-  }
-  const std::string& device = link_.device();
-  const std::string hint = link_.hint().empty() ? "" : "\n" + link_.hint();
-  if (link_.lost())
-    SayLost(link_.error().text, hint);
-  else
-    Say(Utf8FromCp932(std::string(port_) + kTextCannotOpen) + "\n" + device + ": " +
-        link_.error().text + " (trying again every second)" + hint);
-  return false;
+gboolean tovmir_meter_window_shown_in(TovmirMeterWindow* self, unsigned long xid) {
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(self));
+  return surface && GDK_IS_X11_SURFACE(surface) && gdk_x11_surface_get_xid(surface) == xid;
 }
 
-void MeterWindow::LinkEnded(const OsError& why) { feed_.Ended(why.text); }
-
-void MeterWindow::SayLost(const std::string& why, const std::string& hint) {
-  Say(link_.device() + ": the port was lost; waiting for it to come back (" + why + ")" + hint);
+// However the window goes (closed, destroyed, the application quit), before its children.
+static void tovmir_meter_window_dispose(GObject* object) {
+  tovmir_meter_window_stop(TOVMIR_METER_WINDOW(object));
+  G_OBJECT_CLASS(tovmir_meter_window_parent_class)->dispose(object);
 }
 
-void MeterWindow::Lost(const std::string& why) {
-  if (!link_.is_open()) return;
-  link_.Lost();  // the reader has ended, its last bytes decoded
-  SayLost(why);
-  if (!retry_) retry_ = g_timeout_add_seconds(kReopenSeconds, &MeterWindow::OnRetry, this);
+static void tovmir_meter_window_finalize(GObject* object) {
+  auto* self = TOVMIR_METER_WINDOW(object);
+  self->session.~unique_ptr();
+  self->front.~unique_ptr();
+  G_OBJECT_CLASS(tovmir_meter_window_parent_class)->finalize(object);
 }
 
-gboolean MeterWindow::OnWake(gpointer p) {
-  auto* self = static_cast<MeterWindow*>(p);
-  const MeterFeed::Woken woken = self->feed_.Take();
-  if (woken.redraw && self->area_) gtk_widget_queue_draw(self->area_);
-  if (woken.ended && self->window_) self->Lost(*woken.ended);
-  return G_SOURCE_CONTINUE;
+static void tovmir_meter_window_class_init(TovmirMeterWindowClass* klass) {
+  G_OBJECT_CLASS(klass)->dispose = tovmir_meter_window_dispose;
+  G_OBJECT_CLASS(klass)->finalize = tovmir_meter_window_finalize;
 }
 
-gboolean MeterWindow::OnTick(gpointer p) {
-  auto* self = static_cast<MeterWindow*>(p);
-  if (self->feed_.Tick() && self->area_) gtk_widget_queue_draw(self->area_);
-  return G_SOURCE_CONTINUE;
+TovmirMeterWindow* tovmir_meter_window_new(GtkApplication* app, const char* port) {
+  auto* self = static_cast<TovmirMeterWindow*>(
+      g_object_new(tovmir_meter_window_get_type(), "application", app, nullptr));
+  self->session = std::make_unique<tovmir::MeterSession>(port, *self->front);
+  self->session->Start();
+  self->tick = g_timeout_add(tovmir::kWatchdogMs, OnTick, self);
+  gtk_window_present(GTK_WINDOW(self));
+  return self;
 }
-
-gboolean MeterWindow::OnRetry(gpointer p) {
-  auto* self = static_cast<MeterWindow*>(p);
-  if (!self->TryOpen()) return G_SOURCE_CONTINUE;
-  self->retry_ = 0;
-  return G_SOURCE_REMOVE;
-}
-
-void MeterWindow::OnDestroy(GtkWidget*, gpointer p) { static_cast<MeterWindow*>(p)->Stop(); }
-
-bool MeterWindow::HasXWindow(unsigned long id) const {
-  if (!window_) return false;
-  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window_));
-  return surface && GDK_IS_X11_SURFACE(surface) && gdk_x11_surface_get_xid(surface) == id;
-}
-
-void MeterWindow::Stop() {
-  feed_.Detach();  // a reader still running wakes nothing from now on
-  for (guint* source : {&tick_, &retry_})
-    if (*source) {
-      g_source_remove(*source);
-      *source = 0;
-    }
-  if (wake_) {
-    g_source_destroy(wake_);
-    g_source_unref(wake_);
-    wake_ = nullptr;
-  }
-  link_.Close();
-  // The widgets may outlive this object (the display lost, the loop ended first): nothing
-  // of theirs calls back into it any more.
-  if (window_) g_signal_handlers_disconnect_by_data(window_, this);
-  if (area_) SetMeterView(area_, [view = feed_.View()] { return view; });
-  for (GtkWidget* held : {area_, message_})
-    if (held) g_object_unref(held);
-  window_ = area_ = message_ = nullptr;
-}
-
-}  // namespace tovmir

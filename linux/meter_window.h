@@ -1,72 +1,33 @@
-// meter_window.h: the meter as a GTK 4 window on Linux. The figure fills a meter area,
-// painted as the Windows program paints it (the same geometry, the cairo painter); a line
-// under it says what is wrong with the port; the about dialog is in the header bar's menu.
-// The serial link's reader thread decodes the bytes as they arrive (MeterFeed) and wakes
-// the main loop only when the meter is to be redrawn or the port failed; the 500 ms
-// watchdog runs on the main loop. A port that cannot be opened is tried again once a
-// second; one that fails while open (unplugged) shows the silent meter, and is opened again
-// as soon as it is back.
+// meter_window.h: the meter as a GTK 4 window on Linux, the window itself the object: a
+// final GtkApplicationWindow that owns its meter session (session/meter_session.h) and is
+// that session's front end. The figure fills a meter area, painted as the Windows program
+// paints it (the same geometry, the cairo painter); a line under it says what is wrong
+// with the port; the about dialog is in the header bar's menu. The session's reader thread
+// decodes the bytes as they arrive and wakes the main loop only when the meter is to be
+// redrawn or the port failed; the session's tick (watchdog, retries) is a timer of the
+// window's. What the window adds to the main loop goes with it: its dispose stops the
+// session (the port's settings put back) and removes its sources, whichever way it ends.
 //
-// Threads: everything on the main loop's thread, but LinkByte and LinkEnded, which the
-// reader calls and which only reach the MeterFeed.
+// Threads: the main loop's, but the session's calls on its reader thread, which only
+// mark what is to be done and wake the main loop.
 #pragma once
 
 #include <gtk/gtk.h>
 
-#include <optional>
-#include <string>
+G_BEGIN_DECLS
 
-#include "linux/meter_area.h"
-#include "linux/meter_feed.h"
-#include "serial/reopening_link.h"
+G_DECLARE_FINAL_TYPE(TovmirMeterWindow, tovmir_meter_window, TOVMIR, METER_WINDOW,
+                     GtkApplicationWindow)
 
-namespace tovmir {
+// A meter window of app for port (as the user named it: a path, or COMn), shown.
+TovmirMeterWindow* tovmir_meter_window_new(GtkApplication* app, const char* port);
 
-class MeterWindow final : public LinkOwner {
- public:
-  // port: as the user named it (shown in messages); device: the path it stands for.
-  MeterWindow(GtkApplication* app, std::string port, std::string device);
-  ~MeterWindow();
-  MeterWindow(const MeterWindow&) = delete;
-  MeterWindow& operator=(const MeterWindow&) = delete;
+// Stops its session: the reader ended, the port's settings put back; nothing of the window
+// runs from the main loop any more. Makes no request of the display, so that Xlib's error
+// handlers may call it. Safe twice.
+void tovmir_meter_window_stop(TovmirMeterWindow* self);
 
-  void LinkByte(std::uint8_t b) override { feed_.Put(b); }
-  void LinkOpenFailed(const std::string& text, const std::string& caption,
-                      const OsError& why) override;
-  void LinkEnded(const OsError& why) override;
+// Whether xid is the X window it is shown in.
+gboolean tovmir_meter_window_shown_in(TovmirMeterWindow* self, unsigned long xid);
 
-  // Stops the link (the port's settings put back), removes every source and handler the
-  // window added: the window is going, and it may go before or after the main loop ends.
-  // Makes no request of the display (it may be called from Xlib's error handlers).
-  void Stop();
-  // Whether id is the X window the meter's window is shown in (false once stopped).
-  bool HasXWindow(unsigned long id) const;
-
- private:
-  void Build(GtkApplication* app);
-  // Tries to open the port (under each name it may have come back as); true when open.
-  bool TryOpen();
-  void Lost(const std::string& why);
-  void Say(const std::string& message);
-  // The port failed and is waited for; hint: what to do, on a line of its own, or "".
-  void SayLost(const std::string& why, const std::string& hint = "");
-
-  static gboolean OnTick(gpointer self);
-  static gboolean OnRetry(gpointer self);
-  static gboolean OnWake(gpointer self);
-  static void OnDestroy(GtkWidget* window, gpointer self);
-
-  std::string port_;
-  // Made ready by the reader (g_source_set_ready_time may be called from any thread): the
-  // feed's way to wake the main loop. Destroyed with the window; the feed is detached first.
-  GSource* wake_ = nullptr;
-  MeterFeed feed_;
-  ReopeningLink link_;
-  std::optional<std::string> said_;  // what the window said last
-  guint tick_ = 0, retry_ = 0;
-  GtkWidget* window_ = nullptr;
-  GtkWidget* area_ = nullptr;
-  GtkWidget* message_ = nullptr;
-};
-
-}  // namespace tovmir
+G_END_DECLS

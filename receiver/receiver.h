@@ -21,6 +21,9 @@
 
 namespace tovmir {
 
+// The watchdog's period: WatchdogTick once every this many milliseconds.
+inline constexpr int kWatchdogMs = 500;
+
 // Implemented by whatever shows the meter, called from the thread that decoded the byte or
 // ran the tick: a repaint of the whole meter, showing the state as it is then or later. It
 // may be done before the call returns (the Windows program: RedrawWindow with

@@ -2,11 +2,11 @@
 // log, and served to Prometheus; the unattended station's program.
 //
 // Threads, and one byte's way:
-//  - each port's reader thread decodes its bytes under that port's lock (LinkByte) and
-//    queues what is to be printed;
-//  - the main thread waits for signals, runs every port's 500 ms watchdog under that port's
-//    lock, tries once a second to open a port that is not open, and reaps the reader of a
-//    port that failed;
+//  - each port is a meter session (session/meter_session.h), whose reader thread decodes
+//    its bytes under the session's lock and hands each change to PortMonitor, which queues
+//    what is to be printed;
+//  - the main thread waits for signals, ticks every session every 500 ms (its watchdog, and
+//    once a second an attempt at a port that is not open), and takes a port's failure;
 //  - standard output and the log are written by threads of their own (output.h), so that an
 //    output that does not keep up holds up neither a reader nor the signals;
 //  - the metrics endpoint's thread reads each port's fields, which are atomics, without any
@@ -37,7 +37,7 @@
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "render/term_view.h"
-#include "serial/reopening_link.h"
+#include "session/meter_session.h"
 #include "station/clock.h"
 #include "station/log_file.h"
 #include "station/metrics.h"
@@ -90,7 +90,6 @@ const char kMonitorHelp[] =
     "--no-reconnect), its settings could not be restored, standard output, the log or the\n"
     "listening address could not be opened or written; 2 bad arguments.\n";
 
-constexpr int kTickMs = 500;
 // How long the end waits for queued output to be written before leaving it.
 constexpr int kDrainMs = 50;
 
@@ -141,135 +140,69 @@ class Printer final {
   const double started_ = BootSeconds();
 };
 
-// One port: its meter, its link, and what it counts for the metrics.
-class PortMonitor final : public LinkOwner {
+// One port: its meter session, and the front end it is to the session: every change, open
+// and loss printed (and logged); its failures handed to the main thread through a pipe.
+class PortMonitor final : private SessionFrontEnd {
  public:
   PortMonitor(std::string port, std::uint8_t index, int ended_fd, bool reconnect, Printer& printer)
-      : port_(std::move(port)),
-        link_(PortDevice(port_)),
+      : session_(std::move(port), *this, reconnect),
         index_(index),
         ended_fd_(ended_fd),
-        reconnect_(reconnect),
         printer_(printer) {}
 
-  // Main thread. The meter's start is printed at the first attempt, and the open when it
-  // succeeds, with the lock held through the open, so that no byte of the port comes before
-  // them. True when open.
-  bool Open() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!started_) printer_.Event(port_, {MeterEvent::kInit}, state_);
-    started_ = true;
-    if (!link_.TryOpen(*this, state_)) {
-      SayWhyNot();
-      return false;
-    }
-    up_ = true;
-    reopens_ = link_.reopens();
-    // Said every time, the first too: a log shows when its port came up, and whoever waits
-    // for the port to be set up (a test, a script) has a line to wait for.
-    printer_.Event(port_, {MeterEvent::kOpen}, state_);
-    Note("monitor", port_ + (reopens_ ? ": open again" : ": open"));
-    ticking_ = true;  // the watchdog runs from the first open on, as the window's does
-    said_.clear();
-    return true;
+  // Main thread. The meter's start, then the first attempt at the port; true when open.
+  bool Start() {
+    session_.WithState(
+        [&](const MeterState& s) { printer_.Event(port(), {MeterEvent::kInit}, s); });
+    return session_.Start();
   }
-
-  // Main thread, once LinkEnded has said the port failed: reaps the reader.
-  void Lost() {
-    link_.Lost();
-    up_ = false;
-    std::lock_guard<std::mutex> lock(mu_);
-    printer_.Event(port_, {MeterEvent::kLost}, state_, why_ended_);
-  }
-
-  // Main thread: stops the reader, puts the port's settings back.
-  bool Close(std::string* error) {
-    up_ = false;
-    if (link_.Close()) return true;
-    *error = "cannot restore the settings of " + link_.device() + ": " + link_.error().text;
-    return false;
-  }
-
-  void Tick() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!ticking_) return;
-    const bool was_receiving = state_.m_bReceiving;
-    CountingSink sink;
-    WatchdogTick(state_, sink);
-    if (was_receiving && !state_.m_bReceiving) ++silences_;
-    if (sink.count) printer_.Event(port_, {MeterEvent::kTick, 0, sink.count}, state_);
-  }
-
+  void Tick() { session_.Tick(); }
+  // Once the pipe said that the port failed.
+  void TakeFailure() { session_.TakeFailure(); }
+  bool Close(std::string* error) { return session_.Close(error); }
   void Redraw() {
-    std::lock_guard<std::mutex> lock(mu_);
-    printer_.Frame(state_);
+    session_.WithState([&](const MeterState& s) { printer_.Frame(s); });
   }
 
   // Any thread, without a lock: every field is an atomic.
   PortMetrics Metrics() const {
-    return {port_,
-            up_,
-            state_.m_nLevel,
-            !state_.m_bHollow,
-            state_.m_bReceiving != 0,
-            state_.m_bStartSeen != 0,
-            state_.m_nNetNo,
-            bytes_,
-            silences_,
-            reopens_,
-            last_byte_};
+    const MeterState& s = session_.state();
+    const SessionCounters c = session_.counters();
+    return {port(),     c.up,    s.m_nLevel, !s.m_bHollow, s.m_bReceiving != 0, s.m_bStartSeen != 0,
+            s.m_nNetNo, c.bytes, c.silences, c.reopens,    c.last_byte};
   }
 
-  bool is_open() const { return link_.is_open(); }
-  const std::string& port() const { return port_; }
-  const std::string& why_ended() const { return why_ended_; }
+  const std::string& port() const { return session_.port(); }
+  const std::string& why_lost() const { return why_lost_; }
 
-  // Reader thread.
-  void LinkByte(std::uint8_t b) override {
-    std::lock_guard<std::mutex> lock(mu_);
-    CountingSink sink;
-    ReceiveByte(state_, b, sink);
-    bytes_.fetch_add(1, std::memory_order_relaxed);
-    last_byte_ = WallSeconds();
-    if (sink.count) printer_.Event(port_, {MeterEvent::kByte, b, sink.count}, state_);
+ private:
+  void RedrawNeeded(const MeterEvent& e, const MeterState& s) override {
+    printer_.Event(port(), e, s);
   }
-  void LinkEnded(const OsError& why) override {
-    why_ended_ = why.text;  // read by the main thread once the pipe has woken it
+  void PortFailed() override {
     const ssize_t written = write(ended_fd_, &index_, 1);
     (void)written;  // the pipe has room for a byte per port
   }
-  // Main thread, during Open: what LinkOpenFailed would say is said by SayWhyNot.
-  void LinkOpenFailed(const std::string&, const std::string&, const OsError&) override {}
-
- private:
-  // The program's own message, naming the port as the user typed it, then the system's
-  // reason and what the user can do; once for each reason, not every second.
-  void SayWhyNot() {
-    std::string message =
-        Utf8FromCp932(port_ + kTextCannotOpen) + "\n" + link_.device() + ": " + link_.error().text;
-    if (link_.lost())
-      message =
-          port_ + ": the port was lost; waiting for it to come back (" + link_.error().text + ")";
-    if (reconnect_) message += " (trying again every second)";
-    if (!link_.hint().empty()) message += "\n" + link_.hint();
-    if (message == said_) return;
-    said_ = message;
-    std::cerr << message << std::endl;
+  // The meter's own words about its port, as they are; that all is well, as a note.
+  void Say(const std::string& words, bool trouble) override {
+    if (trouble)
+      std::cerr << words << std::endl;
+    else
+      Note("monitor", words);
+  }
+  void Opened(const MeterState& s, bool) override {
+    printer_.Event(port(), {MeterEvent::kOpen}, s);
+  }
+  void Lost(const MeterState& s, const std::string& why) override {
+    why_lost_ = why;
+    printer_.Event(port(), {MeterEvent::kLost}, s, why);
   }
 
-  std::mutex mu_;
-  MeterState state_;
-  std::string port_;
-  ReopeningLink link_;
+  MeterSession session_;
   std::uint8_t index_;
   int ended_fd_;
-  bool reconnect_;
   Printer& printer_;
-  bool started_ = false, ticking_ = false;
-  std::string said_, why_ended_;
-  std::atomic<bool> up_{false};
-  std::atomic<long long> bytes_{0}, silences_{0}, reopens_{0};
-  std::atomic<double> last_byte_{0};
+  std::string why_lost_;
 };
 
 struct Options {
@@ -345,7 +278,7 @@ int Run(const Options& o) {
   for (const std::string& name : o.ports) {
     ports.push_back(std::make_unique<PortMonitor>(name, static_cast<std::uint8_t>(ports.size()),
                                                   ended[1], o.reconnect, printer));
-    if (!ports.back()->Open() && !o.reconnect) {
+    if (!ports.back()->Start() && !o.reconnect) {
       status = 1;
       break;
     }
@@ -364,9 +297,9 @@ int Run(const Options& o) {
       status = Fail("monitor", error, 1);
   }
 
-  long long next_tick = MonotonicMs() + kTickMs, next_retry = MonotonicMs() + kReopenSeconds * 1000;
-  while (!status) {
-    const long long wait = std::min(next_tick, next_retry) - MonotonicMs();
+  // Every session's tick (its watchdog, its retries), on one clock.
+  for (long long next_tick = MonotonicMs() + kWatchdogMs; !status;) {
+    const long long wait = next_tick - MonotonicMs();
     pollfd fds[3] = {{sig_fd, POLLIN, 0}, {ended[0], POLLIN, 0}, {out.failed_fd(), POLLIN, 0}};
     const int n = poll(fds, 3, wait > 0 ? static_cast<int>(wait) : 0);
     if (n < 0) {
@@ -398,25 +331,17 @@ int Run(const Options& o) {
       std::uint8_t which;
       if (read(ended[0], &which, 1) == 1 && which < ports.size()) {
         PortMonitor& p = *ports[which];
+        p.TakeFailure();
         if (!o.reconnect) {
-          status = Fail("monitor", p.port() + " failed: " + p.why_ended(), 1);
+          status = Fail("monitor", p.port() + " failed: " + p.why_lost(), 1);
           break;
         }
-        p.Lost();
-        Note("monitor",
-             p.port() + ": the port was lost (" + p.why_ended() + "); trying again every second");
       }
       continue;
     }
-    const long long now = MonotonicMs();
-    if (now >= next_tick) {
+    if (MonotonicMs() >= next_tick) {
       for (const auto& p : ports) p->Tick();
-      next_tick += kTickMs;
-    }
-    if (now >= next_retry) {
-      for (const auto& p : ports)
-        if (!p->is_open()) p->Open();
-      next_retry += kReopenSeconds * 1000;
+      next_tick += kWatchdogMs;
     }
   }
 

@@ -325,7 +325,8 @@ TEST(MonitorTool, AnUnpluggedPortIsOpenedAgainUnlessAskedNotTo) {
   monitor.Signal(SIGTERM);
   EXPECT_EQ(monitor.Wait(), 0);
   const std::string err = monitor.Errors();
-  EXPECT_NE(err.find(path + ": the port was lost (Input/output error); trying again every second"),
+  EXPECT_NE(err.find(path + ": the port was lost (Input/output error); waiting for it to come "
+                            "back, trying again every second"),
             std::string::npos)
       << err;
   EXPECT_NE(err.find(path + ": open\n"), std::string::npos) << err;
