@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/line_policy.h"
-
 namespace tovmir {
 namespace {
 
@@ -26,8 +24,7 @@ long long NowNs() {
 }  // namespace
 
 HandsetLine::~HandsetLine() {
-  if (slave_ >= 0) close(slave_);
-  if (fd_ >= 0) close(fd_);
+  if (master_ >= 0) close(master_);
 }
 
 bool HandsetLine::Error(const std::string& what, std::string* error) {
@@ -36,46 +33,42 @@ bool HandsetLine::Error(const std::string& what, std::string* error) {
 }
 
 bool HandsetLine::OpenPty(std::string* name, std::string* error) {
-  fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return Error("cannot make a pty", error);
-  const char* path = ptsname(fd_);
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+    return Error("cannot make a pty", error);
+  const char* path = ptsname(master_);
   if (!path) return Error("cannot name the pty", error);
   *name = path;
-  slave_ = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  termios t;
-  if (slave_ < 0 || tcgetattr(slave_, &t) != 0) return Error("cannot open " + *name, error);
-  ApplyLinePolicy(t);
-  if (tcsetattr(slave_, TCSANOW, &t) != 0) return Error("cannot set up " + *name, error);
+  if (!tty_.Open(path) || !tty_.ReadSettings()) return Error("cannot open " + *name, error);
+  tty_.StageLinePolicy();
+  if (!tty_.WriteSettings()) return Error("cannot set up " + *name, error);
   return true;
 }
 
 bool HandsetLine::OpenDevice(const std::string& path, std::string* error) {
   path_ = path;
-  fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) return Error("cannot open " + path, error);
-  if (tcgetattr(fd_, &original_) != 0) return Error(path + " is not a serial device", error);
-  termios t = original_;
-  ApplyLinePolicy(t);
-  if (tcsetattr(fd_, TCSANOW, &t) != 0) return Error("cannot set up " + path, error);
-  have_original_ = true;
+  if (!tty_.Open(path.c_str())) return Error("cannot open " + path, error);
+  if (!tty_.ReadSettings()) return Error(path + " is not a serial device", error);
+  tty_.StageLinePolicy();
+  if (!tty_.WriteSettings()) return Error("cannot set up " + path, error);
+  restore_ = true;
   return true;
 }
 
 bool HandsetLine::Restore(std::string* error) {
-  if (!have_original_) return true;
-  have_original_ = false;
-  return tcsetattr(fd_, TCSANOW, &original_) == 0 ||
-         Error("cannot restore the settings of " + path_, error);
+  if (!restore_) return true;
+  restore_ = false;
+  return tty_.Restore() || Error("cannot restore the settings of " + path_, error);
 }
 
 void HandsetLine::Drain() {
-  if (slave_ < 0) {
-    tcdrain(fd_);
+  if (master_ < 0) {
+    tcdrain(tty_.fd());
     return;
   }
   for (int waited = 0; waited < 1000; ++waited) {
     int pending = 0;
-    if (ioctl(slave_, FIONREAD, &pending) != 0 || pending == 0) return;
+    if (ioctl(tty_.fd(), FIONREAD, &pending) != 0 || pending == 0) return;
     usleep(1000);  // no event tells when a reader has taken the bytes
   }
 }

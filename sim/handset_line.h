@@ -1,14 +1,14 @@
 // handset_line.h: the handset's end of the serial line, for the simulator. HandsetLine is a
-// pty pair of its own or an existing serial device, set up by the same line policy as the
-// meter's end (platform/line_policy.h); Pacer sends bytes on it no faster than a 600-baud
-// 8N1 line carries them (one each 1/60 s) and waits out silences, and a stop signal ends
-// either at once. Single-threaded.
+// pty pair of its own or an existing serial device, kept as the meter's end keeps its port
+// (platform/tty.h: the same line policy, the settings put back); Pacer sends bytes on it no faster
+// than a 600-baud 8N1 line carries them (one each 1/60 s) and waits out silences, and a stop signal
+// ends either at once. Single-threaded.
 #pragma once
-
-#include <termios.h>
 
 #include <cstdint>
 #include <string>
+
+#include "platform/tty.h"
 
 namespace tovmir {
 
@@ -29,7 +29,8 @@ class HandsetLine {
   // own goes away with us).
   bool Restore(std::string* error);
 
-  int fd() const { return fd_; }
+  // The handset's end: the pty's master, or the device.
+  int fd() const { return master_ >= 0 ? master_ : tty_.fd(); }
 
   // Waits (up to a second) until the far end has read what was sent, so that ending the
   // simulator does not take the last bytes away with the pty.
@@ -38,10 +39,10 @@ class HandsetLine {
  private:
   static bool Error(const std::string& what, std::string* error);
 
-  int fd_ = -1, slave_ = -1;
+  int master_ = -1;  // of a pty of our own, whose slave is tty_
+  Tty tty_;
   std::string path_;
-  termios original_{};
-  bool have_original_ = false;
+  bool restore_ = false;  // a device's settings are to be put back
 };
 
 class Pacer {

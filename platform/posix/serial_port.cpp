@@ -10,7 +10,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,18 +17,15 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/line_policy.h"
 #include "platform/posix/os_error.h"
+#include "platform/tty.h"
 #include "platform/wake_pipe.h"
 
 namespace tovmir {
 
 struct SerialPort {
-  int fd = -1;
+  Tty tty;
   int wake[2] = {-1, -1};  // written once by PortStop
-  termios original{};      // as opened, put back on close
-  termios staged{};
-  bool have_original = false;
 };
 
 PortHandle const kPortOpenFailed = reinterpret_cast<PortHandle>(~std::uintptr_t{0});
@@ -37,7 +33,8 @@ PortHandle const kPortOpenFailed = reinterpret_cast<PortHandle>(~std::uintptr_t{
 namespace {
 
 void CloseFds(SerialPort* p) {
-  for (int fd : {p->fd, p->wake[0], p->wake[1]})
+  p->tty.Close();
+  for (int fd : {p->wake[0], p->wake[1]})
     if (fd >= 0) close(fd);
 }
 
@@ -65,14 +62,14 @@ PortHandle OpenPort(const char* name, OsError* why) {
   if (pipe2(p->wake, O_CLOEXEC | O_NONBLOCK) != 0) return OpenFailed(p, why, errno);
   // Non-blocking, so that a port waiting for carrier cannot hang the open; reads wait in
   // poll() instead.
-  p->fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (p->fd < 0) return OpenFailed(p, why, errno);
-  if (!isatty(p->fd)) return OpenFailed(p, why, ENOTTY);
+  if (!p->tty.Open(name)) return OpenFailed(p, why, errno);
+  const int fd = p->tty.fd();
+  if (!isatty(fd)) return OpenFailed(p, why, ENOTTY);
   // flock also keeps out a second opener with root rights, which TIOCEXCL lets through.
-  if (flock(p->fd, LOCK_EX | LOCK_NB) != 0)
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0)
     return OpenFailed(p, why, errno == EWOULDBLOCK ? EBUSY : errno);
   // Last, so that no failure path has to give it up again: ClosePort does.
-  if (ioctl(p->fd, TIOCEXCL) != 0) return OpenFailed(p, why, errno);
+  if (ioctl(fd, TIOCEXCL) != 0) return OpenFailed(p, why, errno);
   return p;
 }
 
@@ -104,22 +101,18 @@ std::string PortAccessHint(const std::string& device, const OsError& why) {
 }
 
 bool PortReadSettings(PortHandle p, OsError* why) {
-  if (tcgetattr(p->fd, &p->staged) != 0) return FailWith(why, errno);
-  if (!p->have_original) p->original = p->staged;
-  p->have_original = true;
-  return true;
+  return p->tty.ReadSettings() || FailWith(why, errno);
 }
 
-void PortStageProtocolSettings(PortHandle p) { ApplyLinePolicy(p->staged); }
+void PortStageProtocolSettings(PortHandle p) { p->tty.StageLinePolicy(); }
 
 bool PortWriteSettings(PortHandle p, OsError* why) {
-  if (tcsetattr(p->fd, TCSANOW, &p->staged) != 0) return FailWith(why, errno);
-  return true;
+  return p->tty.WriteSettings() || FailWith(why, errno);
 }
 
 ReadResult PortReadByte(PortHandle p, std::uint8_t* out, OsError* why) {
   for (;;) {
-    pollfd fds[2] = {{p->fd, POLLIN, 0}, {p->wake[0], POLLIN, 0}};
+    pollfd fds[2] = {{p->tty.fd(), POLLIN, 0}, {p->wake[0], POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       FailWith(why, errno);
@@ -130,7 +123,7 @@ ReadResult PortReadByte(PortHandle p, std::uint8_t* out, OsError* why) {
       FailWith(why, EBADF);
       return ReadResult::kFailed;
     }
-    const ssize_t n = read(p->fd, out, 1);
+    const ssize_t n = read(p->tty.fd(), out, 1);
     if (n == 1) return ReadResult::kByte;
     if (n == 0) {  // end of file: the other side hung up
       FailWith(why, EIO);
@@ -157,11 +150,10 @@ bool PortIdle(PortHandle p, int ms) {
 void PortStop(PortHandle p) { WakePipe(p->wake[1]); }
 
 bool ClosePort(PortHandle p, OsError* why) {
-  bool ok = true;
-  if (p->have_original && tcsetattr(p->fd, TCSANOW, &p->original) != 0) ok = FailWith(why, errno);
+  const bool ok = p->tty.Restore() || FailWith(why, errno);
   // The exclusive mark outlives the descriptor: left on, every later open by anyone but
   // root would fail with EBUSY.
-  ioctl(p->fd, TIOCNXCL);
+  ioctl(p->tty.fd(), TIOCNXCL);
   CloseFds(p);
   delete p;
   return ok;
