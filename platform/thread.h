@@ -1,4 +1,6 @@
-// thread.h: the reader thread's lifecycle. Start, join and kill from the owner's thread.
+// thread.h: threads, the one way the program's code starts them: the serial link's
+// reader, monitor's writers and endpoint. Start, join, kill and detach from the owner's
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -29,5 +31,10 @@ bool KillThread(ThreadHandle t);
 
 // Releases the handle; the thread must have ended (joined or killed).
 void CloseThread(ThreadHandle t);
+
+// Lets the thread run on by itself, and releases the handle (at once, or when it ends): for
+// a thread that may be stuck in a call that never returns (a write to an output nobody
+// reads), which the process may then end without.
+void DetachThread(ThreadHandle t);
 
 }  // namespace tovmir

@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <thread>
 
+#include "platform/thread.h"
 #include "platform/wake_pipe.h"
 
 namespace tovmir {
@@ -35,7 +35,14 @@ struct Output::State {
 Output::Output(Sink sink, OnError on_error)
     : s_(std::make_shared<State>(std::move(sink), on_error)) {
   if (pipe2(s_->failed, O_CLOEXEC) != 0) s_->failed[0] = s_->failed[1] = -1;
-  std::thread(Write, s_).detach();
+  // The writer keeps the state alive (its own reference) for as long as it runs.
+  ThreadHandle writer;
+  std::uint32_t id;
+  auto* state = new std::shared_ptr<State>(s_);
+  if (StartThread(&Output::Writer, state, &writer, &id))
+    DetachThread(writer);
+  else
+    delete state;
 }
 
 Output::~Output() {
@@ -89,6 +96,12 @@ long Output::dropped() const {
 long Output::unwritten() const {
   std::lock_guard<std::mutex> lock(s_->mu);
   return s_->queued - s_->written;
+}
+
+void Output::Writer(void* state) {
+  const std::shared_ptr<State> s = *static_cast<std::shared_ptr<State>*>(state);
+  delete static_cast<std::shared_ptr<State>*>(state);
+  Write(s);
 }
 
 void Output::Write(std::shared_ptr<State> s) {

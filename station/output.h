@@ -50,6 +50,7 @@ class Output final {
 
  private:
   struct State;
+  static void Writer(void* state);  // the writer thread's procedure
   static void Write(std::shared_ptr<State> s);
   std::shared_ptr<State> s_;
 };

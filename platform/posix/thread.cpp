@@ -16,8 +16,9 @@ struct Thread {
   void* arg;
   std::mutex mu;
   std::condition_variable ended_cv;
-  bool ended = false;   // under mu: the procedure has returned
-  bool joined = false;  // a pthread may be joined only once; callers may ask again
+  bool ended = false;     // under mu: the procedure has returned
+  bool detached = false;  // under mu: the thread frees this at its end
+  bool joined = false;    // a pthread may be joined only once; callers may ask again
 };
 
 namespace {
@@ -26,9 +27,14 @@ namespace {
 void* Run(void* p) {
   auto* self = static_cast<Thread*>(p);
   self->proc(self->arg);
-  std::lock_guard<std::mutex> lock(self->mu);
-  self->ended = true;
-  self->ended_cv.notify_all();
+  bool detached;
+  {
+    std::lock_guard<std::mutex> lock(self->mu);
+    self->ended = true;
+    detached = self->detached;
+    self->ended_cv.notify_all();
+  }
+  if (detached) delete self;
   return nullptr;
 }
 
@@ -67,5 +73,18 @@ bool JoinThread(ThreadHandle t, int timeout_ms) {
 bool KillThread(ThreadHandle t) { return JoinThread(t, kKillWaitMs); }
 
 void CloseThread(ThreadHandle t) { delete t; }
+
+void DetachThread(ThreadHandle t) {
+  {
+    std::lock_guard<std::mutex> lock(t->mu);
+    if (!t->ended) {
+      t->detached = true;
+      pthread_detach(t->id);
+      return;
+    }
+  }
+  JoinThread(t, 0);  // past its end mark: reaps it at once
+  delete t;
+}
 
 }  // namespace tovmir

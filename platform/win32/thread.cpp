@@ -7,29 +7,35 @@ namespace tovmir {
 
 struct Thread {
   HANDLE handle = nullptr;
-  ThreadProc proc;
-  void* arg;
 };
 
 namespace {
 
-DWORD WINAPI Run(LPVOID t) {
-  auto* self = static_cast<Thread*>(t);
-  self->proc(self->arg);
+// What the thread runs; its own, freed by it, so that the handle may go first.
+struct Start {
+  ThreadProc proc;
+  void* arg;
+};
+
+DWORD WINAPI Run(LPVOID p) {
+  const Start start = *static_cast<Start*>(p);
+  delete static_cast<Start*>(p);
+  start.proc(start.arg);
   return 0;
 }
 
 }  // namespace
 
 bool StartThread(ThreadProc proc, void* arg, ThreadHandle* out, std::uint32_t* id) {
-  auto* t = new Thread{nullptr, proc, arg};
+  auto* start = new Start{proc, arg};
   DWORD tid = 0;
-  t->handle = CreateThread(nullptr, 0, Run, t, 0, &tid);
-  if (!t->handle) {
-    delete t;
+  const HANDLE handle = CreateThread(nullptr, 0, Run, start, 0, &tid);
+  if (!handle) {
+    delete start;
     *out = nullptr;
     return false;
   }
+  auto* t = new Thread{handle};
   *out = t;
   *id = tid;
   return true;
@@ -60,5 +66,7 @@ void CloseThread(ThreadHandle t) {
   CloseHandle(t->handle);
   delete t;
 }
+
+void DetachThread(ThreadHandle t) { CloseThread(t); }
 
 }  // namespace tovmir
