@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/process.h"
+#include "version.h"
 
 namespace tovmir::test {
 namespace {
@@ -19,7 +20,8 @@ TEST(CommandLine, VersionAndHelpEverywhere) {
       if (!*cmd) args.erase(args.begin());
       const ProcessResult r = Tool(args);
       EXPECT_EQ(r.status, 0) << cmd << " " << version;
-      EXPECT_EQ(r.out, "tovmir-tool 1.0.0.3\n") << cmd << " " << version;
+      EXPECT_EQ(r.out, std::string("tovmir-tool ") + TOVMIR_VERSION + "\n")
+          << cmd << " " << version;
     }
   for (const char* cmd : {"replay", "figure", "monitor", "sim", "plot"})
     for (const char* help : {"-h", "--help"}) {

@@ -53,7 +53,7 @@ function(tovmir_e2e_test name prefix)
   add_test(NAME ${name}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_meter.py
                    --exe $<TARGET_FILE:tovmir> --probe $<TARGET_FILE:e2e_probe>
-                   --prefix ${prefix} ${ARGN})
+                   --version ${PROJECT_VERSION} --prefix ${prefix} ${ARGN})
   set_tests_properties(${name} PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 240)
 endfunction()
 tovmir_e2e_test(e2e_meter ${TOVMIR_WINEPREFIX})

@@ -3,7 +3,7 @@
 handset bytes through pty-backed COM ports, looked at in screenshots and through probe.exe.
 
     test_meter.py --exe build/win32/tovmir.exe --probe build/win32/tests/e2e_probe.exe
-                  [--prefix DIR] [--locale NAME] [--screenshot-dir DIR]
+                  --version VERSION [--prefix DIR] [--locale NAME] [--screenshot-dir DIR]
                   [unittest options and test names]
 
 With --screenshot-dir, the meter at 400 x 200 showing network number 1234 is saved there
@@ -403,7 +403,7 @@ class Resources(unittest.TestCase):
             self.assertClass(k, 0x82, "Static")
         self.assertClass(c[3], 0x80, "Button")
         self.assertEqual(c[0]["text"], 128, "the icon, by its ordinal")
-        self.assertEqual(c[1]["text"], "Tovmir 1.0.0.3")
+        self.assertEqual(c[1]["text"], "Tovmir " + OPTS.version)
         self.assertIn("tovmir", c[2]["text"])
         self.assertEqual(c[3]["text"], "OK")
         self.assertTrue(all(k["exstyle"] == 0 and k["extra"] == 0 for k in c))
@@ -437,7 +437,8 @@ class Resources(unittest.TestCase):
         self.assertJapanese(v)
         self.assertEqual(v["key"], "VS_VERSION_INFO")
         self.assertEqual(v["fixed"], {
-            "signature": 0xFEEF04BD, "file_version": "1.0.0.3", "product_version": "1.0.0.3",
+            "signature": 0xFEEF04BD, "file_version": OPTS.version,
+            "product_version": OPTS.version,
             "flags_mask": 0x3F, "flags": 0, "os": 4, "type": 1, "subtype": 0})
         self.assertEqual(v["translation"], [[0x0411, 1200]])
         self.assertEqual(list(v["strings"]), ["041104b0"])
@@ -448,8 +449,8 @@ class Resources(unittest.TestCase):
             "InternalName": "tovmir",
             "OriginalFilename": "tovmir.EXE",
             "ProductName": "tovmir ｱﾌﾟﾘｹｰｼｮﾝ",
-            "FileVersion": "1, 0, 0, 3",
-            "ProductVersion": "1, 0, 0, 3",
+            "FileVersion": OPTS.version.replace(".", ", "),
+            "ProductVersion": OPTS.version.replace(".", ", "),
         })
         self.assertIn("tovmir", s["CompanyName"])
         self.assertIn("tovmir", s["LegalCopyright"])
@@ -663,7 +664,7 @@ class SystemMenu(unittest.TestCase):
         kids = PROBE("children", box["hwnd"])["children"]
         statics = [k for k in kids if k["class"] == "Static"]
         self.assertEqual(len(statics), 3)
-        self.assertEqual(statics[1]["text"], "Tovmir 1.0.0.3")
+        self.assertEqual(statics[1]["text"], "Tovmir " + OPTS.version)
         self.assertIn("tovmir", statics[2]["text"])
         self.assertEqual([(k["id"], k["text"]) for k in kids if k["class"] == "Button"],
                          [(IDOK, "OK")])
@@ -835,6 +836,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--exe", required=True, help="tovmir.exe")
     ap.add_argument("--probe", required=True, help="probe.exe (the e2e_probe target)")
+    ap.add_argument("--version", required=True, help="the version the build says, a.b.c.d")
     ap.add_argument("--prefix", help="Wine prefix (default as the harness)")
     ap.add_argument("--locale", default=DEFAULT_LOCALE,
                     help="the locale Wine runs under (default %(default)s)")

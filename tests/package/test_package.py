@@ -50,9 +50,11 @@ WINDOWS_FILES = ["tovmir.exe"] + sorted(WINDOWS_TEXTS)
 
 
 def windows_text(source):
-    """The repository's LF UTF-8 file as the packages must hold it: CRLF, with a BOM."""
+    """The repository's LF UTF-8 file as the packages must hold it: CRLF, with a BOM, and
+    the version where it says @PROJECT_VERSION@."""
     with open(os.path.join(ROOT, source), "rb") as f:
-        return b"\xef\xbb\xbf" + f.read().replace(b"\n", b"\r\n")
+        text = f.read().replace(b"@PROJECT_VERSION@", VERSION.encode())
+    return b"\xef\xbb\xbf" + text.replace(b"\n", b"\r\n")
 
 
 def zip_files(arch):

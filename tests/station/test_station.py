@@ -4,7 +4,7 @@ fed by the simulator through a socat link (two ptys joined, whose going and comi
 an adapter pulled out and put back), scraped once a second by a real Prometheus server
 (Debian's), and its endpoint, its log and its metrics looked at from outside.
 
-    test_station.py --tool build/host/tovmir-tool
+    test_station.py --tool build/host/tovmir-tool --version VERSION
 
 Every program the tests start is their own, on the loopback address and in a temporary
 folder; they wait for conditions (a line said, a file there, Prometheus' answer), never a
@@ -211,7 +211,7 @@ class Prometheus(Station):
         self.assertEqual(self.instant(server, 'tovmir_network_info{network="1234"}'), 1)
         self.assertEqual(self.instant(server, "min_over_time(tovmir_port_up[5m])"), 0)
         self.assertGreaterEqual(self.instant(server, "tovmir_received_bytes_total"), 12)
-        self.assertIn("1.0.0.3", self.series_labels(server, "tovmir_build_info")["version"])
+        self.assertEqual(self.series_labels(server, "tovmir_build_info")["version"], OPTS.version)
         self.unplug(link)
 
     def prometheus(self, target):
@@ -414,6 +414,7 @@ def main():
     global OPTS
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--tool", required=True)
+    ap.add_argument("--version", required=True, help="the version the build says")
     OPTS, rest = ap.parse_known_args()
     OPTS.tool = os.path.abspath(OPTS.tool)
     for program in ("prometheus", "promtool", "socat"):

@@ -135,7 +135,7 @@ def manifest_problems(data):
 
 def version_problems(data, version):
     """The version block's fixed file and product versions, and its FileVersion and
-    ProductVersion texts ("1, 0, 0, 3"), against the version V."""
+    ProductVersion texts ("a, b, c, d"), against the version V."""
     want = tuple(int(n) for n in version.split("."))
     problems = []
     at = data.find(struct.pack("<I", 0xFEEF04BD))
@@ -196,7 +196,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--arch", choices=sorted(MACHINE))
     ap.add_argument("--same-resources", action="store_true")
-    ap.add_argument("--version", help="the version the version block must say, e.g. 1.0.0.3")
+    ap.add_argument("--version", help="the version the version block must say (a.b.c.d)")
     ap.add_argument("exe", nargs="+")
     a = ap.parse_args()
     try:
