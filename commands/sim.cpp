@@ -1,5 +1,5 @@
 // tovmir-tool sim: the handset's side of the line. Plays a scripted scenario, or a
-// realistic endless session (tools/sim), into a pty pair of its own or an existing serial
+// realistic endless session (sim/), into a pty pair of its own or an existing serial
 // device.
 #include <iostream>
 #include <random>
