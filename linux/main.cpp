@@ -122,10 +122,11 @@ void PutPortBackIfDisplayLost() {
 
 void Activate(GtkApplication* gtk_app, gpointer port) {
   if (gtk_application_get_windows(gtk_app)) return;
+  // Before the port is opened: a display lost at any moment after must find them.
+  PutPortBackIfDisplayLost();
   FindOwnIcons();
   gtk_window_set_default_icon_name(TOVMIR_APP_ID);
   tovmir_meter_window_new(gtk_app, static_cast<const char*>(port));
-  PutPortBackIfDisplayLost();
 }
 
 // What was asked for on standard output; a failure to write it is an error.
