@@ -8,7 +8,11 @@ scaled by TOVMIR_TEST_TIME_FACTOR, which the slow presets (the sanitizers) set.
 """
 
 import os
-import time
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                                "wine"))
+import harness  # noqa: E402  (its wait_for, with the tests' deadlines)
 
 FACTOR = max(1.0, float(os.environ.get("TOVMIR_TEST_TIME_FACTOR") or 1))
 # How long a condition may take to come true.
@@ -27,12 +31,8 @@ class TimedOut(AssertionError):
 def wait_for(condition, what, timeout=None, interval=0.02):
     """Polls condition() until it returns something true, and returns that; raises TimedOut
     naming what was waited for once timeout (WAIT unless given) has passed."""
-    timeout = WAIT if timeout is None else timeout
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise TimedOut("timed out after %g s waiting for %s" % (timeout, what))
-        time.sleep(interval)
+    try:
+        return harness.wait_for(condition, timeout=WAIT if timeout is None else timeout,
+                                what=what, interval=interval)
+    except harness.HarnessError as e:
+        raise TimedOut(str(e)) from None
