@@ -34,7 +34,9 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
                                {"version", no_argument, nullptr, kVersion}};
   std::string shorts = ":hV";
   for (size_t i = 0; i < options.size(); ++i) {
-    const int has_value = options[i].value_name ? required_argument : no_argument;
+    const int has_value = !options[i].value_name      ? no_argument
+                          : options[i].value_optional ? optional_argument
+                                                      : required_argument;
     // An option with a letter is answered with that letter, in either form.
     const int value =
         options[i].short_name ? options[i].short_name : kFirstOption + static_cast<int>(i);
@@ -79,9 +81,9 @@ bool CommandLine::Parse(int argc, char** argv, std::span<const Option> options,
       return UsageError("unknown option '" + Shown(what) + "'"), false;
     }
     const Option& o = options[index_of(c)];
-    if (o.value_name && !*optarg)
+    if (o.value_name && !o.value_optional && !*optarg)
       return UsageError(std::string("option '--") + o.name + "' needs a value"), false;
-    given_.emplace_back(o.name, o.value_name ? optarg : "");
+    given_.emplace_back(o.name, o.value_name && optarg ? optarg : "");
   }
   for (int i = optind; i < argc; ++i) operands_.emplace_back(argv[i]);
   const bool repeats = !operands.empty() && std::string_view(operands.back()).ends_with("...");

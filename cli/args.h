@@ -16,6 +16,8 @@ struct Option {
   const char* name;        // the long name, without "--"
   const char* value_name;  // what its value is ("FILE"), or nullptr for a flag
   char short_name = 0;     // its one-letter form ('j' for -j), if it has one
+  // The value may be left out (--gps, or --gps=HOST:PORT; only in the --opt=value form).
+  bool value_optional = false;
 };
 
 class CommandLine {

@@ -8,11 +8,10 @@
 namespace tovmir {
 namespace {
 
+const char* const kEvents[] = {"init", "byte", "tick", "lost", "open", "gps", "position"};
+
 std::string What(const MeterEvent& e) {
-  if (e.kind == MeterEvent::kInit) return "init";
-  if (e.kind == MeterEvent::kTick) return "tick";
-  if (e.kind == MeterEvent::kLost) return "lost";
-  if (e.kind == MeterEvent::kOpen) return "open";
+  if (e.kind != MeterEvent::kByte) return kEvents[e.kind];
   char buf[8];
   std::snprintf(buf, sizeof buf, "byte %02X", e.byte);
   return buf;
@@ -20,7 +19,7 @@ std::string What(const MeterEvent& e) {
 
 }  // namespace
 
-std::string StateLine(const MeterEvent& e, const MeterState& s) {
+std::string StateLine(const MeterEvent& e, const MeterState& s, const Position* position) {
   char buf[320];
   std::snprintf(buf, sizeof buf,
                 " level=%d shown=%d hollow=%d hollow_shown=%d net=%d accum=%d mode=%d codes=%d"
@@ -29,11 +28,11 @@ std::string StateLine(const MeterEvent& e, const MeterState& s) {
                 int{s.m_nNetNo}, int{s.m_nNetAccum}, int{s.m_nMode}, int{s.m_nCodeBytes},
                 int{s.m_nDigitBytes}, int{s.m_bReceiving}, int{s.m_bStartSeen},
                 int{s.m_nSilentTicks}, e.redraws);
-  return What(e) + buf + Utf8FromCp932(StatusLineText(s));
+  return What(e) + buf + Utf8FromCp932(StatusLineText(s)) +
+         (position ? PositionText(*position) : "");
 }
 
 std::string StateJson(const MeterEvent& e, const MeterState& s, const EventStamp& stamp) {
-  static const char* const kEvents[] = {"init", "byte", "tick", "lost", "open"};
   std::string out = "{";
   if (!stamp.time.empty()) out += "\"time\":" + JsonString(stamp.time) + ",";
   char buf[160];
@@ -47,7 +46,8 @@ std::string StateJson(const MeterEvent& e, const MeterState& s, const EventStamp
     std::snprintf(buf, sizeof buf, ",\"byte\":\"%02X\"", e.byte);
     out += buf;
   }
-  if (e.kind == MeterEvent::kLost) out += ",\"reason\":" + JsonString(stamp.reason);
+  if (e.kind == MeterEvent::kLost || e.kind == MeterEvent::kGps)
+    out += ",\"reason\":" + JsonString(stamp.reason);
   const int net = s.m_nNetNo;
   char net_text[16] = "null";
   if (net >= 0 && net <= 0xFFFF) std::snprintf(net_text, sizeof net_text, "\"%04X\"", net);
@@ -57,7 +57,8 @@ std::string StateJson(const MeterEvent& e, const MeterState& s, const EventStamp
                 s.m_bReceiving ? "true" : "false", s.m_bStartSeen ? "true" : "false");
   out += buf;
   out += "\"status\":" + JsonString(Utf8FromCp932(StatusLineText(s)));
-  return out + ",\"redraws\":" + std::to_string(e.redraws) + "}";
+  out += ",\"redraws\":" + std::to_string(e.redraws);
+  return out + (stamp.position ? PositionJson(*stamp.position) : "") + "}";
 }
 
 }  // namespace tovmir

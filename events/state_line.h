@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "events/position.h"
 #include "receiver/meter_event.h"
 #include "receiver/receiver.h"
 
@@ -16,17 +17,20 @@ struct EventStamp {
   std::string time;     // RFC 3339 with milliseconds
   double elapsed = -1;  // seconds since monitor started, on a clock nobody sets
   std::string port;     // as the user named it
-  std::string reason;   // why the port was lost (kLost)
+  std::string reason;   // why the port was lost (kLost), what the position source said (kGps)
+  const Position* position = nullptr;  // where the meter was, when positions are asked for
 };
 
-// "WHAT level=.. shown=.. ... redraws=N status=TEXT" (WHAT: init, byte C7 or tick), the
-// status line in UTF-8, no newline.
-std::string StateLine(const MeterEvent& e, const MeterState& s);
+// "WHAT level=.. shown=.. ... redraws=N status=TEXT" (WHAT: init, byte C7, tick, position
+// or gps), the status line in UTF-8, then the position's pairs when one is given; no
+// newline.
+std::string StateLine(const MeterEvent& e, const MeterState& s, const Position* position = nullptr);
 
 // {"time":...,"elapsed":12.345,"port":"/dev/ttyUSB0","event":"byte","byte":"C7","level":7,
 //  "antenna":"filled","net":"1234","receiving":true,"start":true,"status":"...",
-//  "redraws":1}: time, elapsed and port only when the stamp has them, byte only for a byte,
-// reason only when the port was lost, net null when not known.
+//  "redraws":1,"fix":"3d","lat":...}: time, elapsed and port only when the stamp has them,
+// byte only for a byte, reason only when the port was lost or for the position source, net
+// null when not known, the position (position.h) when the stamp has one.
 std::string StateJson(const MeterEvent& e, const MeterState& s, const EventStamp& stamp = {});
 
 }  // namespace tovmir

@@ -1,6 +1,7 @@
 // meter_event.h: what happens to a meter, as its front ends report it (a line printed, a
 // log written, a window redrawn): its start, a received byte, a tick of the watchdog, its
-// port lost or opened; and a RedrawSink that counts what the logic asks for. Pure.
+// port lost or opened, and where it was; and a RedrawSink that counts what the logic asks
+// for. Pure.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,9 @@
 namespace tovmir {
 
 struct MeterEvent {
-  enum Kind { kInit, kByte, kTick, kLost, kOpen } kind = kInit;
+  // kGps and kPosition are monitor's: its source of positions said something (connected,
+  // lost), and a new position came.
+  enum Kind { kInit, kByte, kTick, kLost, kOpen, kGps, kPosition } kind = kInit;
   std::uint8_t byte = 0;  // kByte only
   int redraws = 0;        // the repaints it asked for
 };

@@ -69,13 +69,14 @@ ensure_packages() {
 # What building and testing on Linux needs.
 HOST_PACKAGES=(ca-certificates build-essential dpkg-dev cmake pkg-config git googletest
                libgtest-dev clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev
-               libgtk-4-dev fonts-ipafont-gothic tmux man-db desktop-file-utils
+               libgtk-4-dev libgps-dev fonts-ipafont-gothic tmux man-db desktop-file-utils
                python3
                xvfb xauth imagemagick x11-utils)
 
-# What the station's tests run against: a real Prometheus server, and socat for a serial
-# link that can be pulled out.
-STATION_PACKAGES=(prometheus socat)
+# What the station's tests run against: a real Prometheus server, socat for a serial link
+# that can be pulled out, a real gpsd fed by gpsfake (gpsd-clients, in Python), and the
+# readers of the survey's maps (GDAL's ogrinfo, gpsbabel).
+STATION_PACKAGES=(prometheus socat gpsd gpsd-clients python3-gps gdal-bin gpsbabel)
 
 # What keeps every core busy while scripts/stress-tests.sh runs the tests.
 STRESS_PACKAGES=(stress-ng)

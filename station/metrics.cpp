@@ -34,7 +34,8 @@ std::string Number(double v) {
 
 }  // namespace
 
-std::string MetricsText(std::span<const PortMetrics> ports, const std::string& version) {
+std::string MetricsText(std::span<const PortMetrics> ports, const std::string& version,
+                        const Position* position) {
   std::string out;
   // One family at a time, every port's sample in it, as the format asks; a port whose
   // value(p) is "" has none.
@@ -76,6 +77,31 @@ std::string MetricsText(std::span<const PortMetrics> ports, const std::string& v
   family({"tovmir_last_byte_timestamp_seconds", "gauge",
           "When the last byte came from the handset, in seconds since 1970."},
          [](const PortMetrics& p) { return p.last_byte > 0 ? Number(p.last_byte) : ""; });
+  if (position) {  // the station's, not a port's
+    const Position& p = *position;
+    auto one = [&](const Family& f, const std::string& v) {
+      Head(out, f), out += std::string(f.name) + " " + v + "\n";
+    };
+    one({"tovmir_gps_fix", "gauge",
+         "The station's position fix: 0 none (or older than a few seconds), 2 2D, 3 3D."},
+        p.fix == Position::k3d   ? "3"
+        : p.fix == Position::k2d ? "2"
+                                 : "0");
+    if (p.fix != Position::kNone) {
+      one({"tovmir_latitude_degrees", "gauge", "The station's latitude, WGS 84, north positive."},
+          Number(p.lat));
+      one({"tovmir_longitude_degrees", "gauge", "The station's longitude, WGS 84, east positive."},
+          Number(p.lon));
+      if (p.alt)
+        one({"tovmir_altitude_meters", "gauge", "The station's height above mean sea level."},
+            Number(*p.alt));
+      if (p.error)
+        one({"tovmir_position_error_meters", "gauge",
+             "The receiver's estimate of the position's horizontal error."},
+            Number(*p.error));
+      one({"tovmir_position_age_seconds", "gauge", "How old the position is."}, Number(p.age));
+    }
+  }
   Head(out, {"tovmir_build_info", "gauge", "The tovmir-tool that serves these metrics."});
   out += "tovmir_build_info{version=\"" + Label(version) + "\"} 1\n";
   return out;

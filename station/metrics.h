@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "events/position.h"
+
 namespace tovmir {
 
 // One port as a scrape finds it.
@@ -23,6 +25,9 @@ struct PortMetrics {
   double last_byte = 0;     // when the last byte came, seconds since 1970; 0: none yet
 };
 
-std::string MetricsText(std::span<const PortMetrics> ports, const std::string& version);
+// position: where the station is, when it reads positions (monitor --gps): its fix, and
+// with one its place, height, error and age.
+std::string MetricsText(std::span<const PortMetrics> ports, const std::string& version,
+                        const Position* position = nullptr);
 
 }  // namespace tovmir

@@ -39,6 +39,7 @@
 #include "render/term_view.h"
 #include "session/meter_session.h"
 #include "station/clock.h"
+#include "station/gps.h"
 #include "station/log_file.h"
 #include "station/metrics.h"
 #include "station/metrics_server.h"
@@ -102,27 +103,33 @@ enum class Shown { kLines, kJson, kBars };
 // it only queues text.
 class Printer final {
  public:
-  Printer(Shown shown, bool several, Output& out, Output* log)
-      : shown_(shown), several_(several), out_(out), log_(log) {
+  // gps: where positions come from, if they are asked for.
+  Printer(Shown shown, bool several, Output& out, Output* log, const GpsSource* gps)
+      : shown_(shown), several_(several), out_(out), log_(log), gps_(gps) {
     if (shown_ != Shown::kBars) return;
     setlocale(LC_CTYPE, "");
     utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
   }
 
-  // reason: why the port was lost (kLost).
+  // reason: why the port was lost (kLost), what became of gpsd (kGps).
   void Event(const std::string& port, const MeterEvent& e, const MeterState& s,
              const std::string& reason = {}) {
-    const bool of_the_port = e.kind == MeterEvent::kLost || e.kind == MeterEvent::kOpen;
+    const bool said = e.kind == MeterEvent::kLost || e.kind == MeterEvent::kOpen ||
+                      e.kind == MeterEvent::kGps;  // on standard error
+    const Position position = gps_ ? gps_->Latest() : Position{};
+    const Position* where = gps_ ? &position : nullptr;
     std::string json;
     if (shown_ == Shown::kJson || log_)
-      json = StateJson(e, s, {Timestamp(true), BootSeconds() - started_, port, reason}) + '\n';
+      json =
+          StateJson(e, s, {Timestamp(true), BootSeconds() - started_, port, reason, where}) + '\n';
     if (log_) log_->Put(json);
     if (shown_ == Shown::kBars)
       Frame(s);
     else if (shown_ == Shown::kJson)
       out_.Put(json);
-    else if (!of_the_port)  // said on standard error
-      out_.Put(Timestamp(false) + ' ' + (several_ ? port + ' ' : "") + StateLine(e, s) + '\n');
+    else if (!said)
+      out_.Put(Timestamp(false) + ' ' + (several_ ? port + ' ' : "") + StateLine(e, s, where) +
+               '\n');
   }
 
   void Frame(const MeterState& s) {
@@ -136,6 +143,7 @@ class Printer final {
   bool several_;
   Output& out_;
   Output* log_;
+  const GpsSource* gps_;
   bool utf8_ = false;
   const double started_ = BootSeconds();
 };
@@ -162,6 +170,10 @@ class PortMonitor final : private SessionFrontEnd {
   bool Close(std::string* error) { return session_.Close(error); }
   void Redraw() {
     session_.WithState([&](const MeterState& s) { printer_.Frame(s); });
+  }
+  // Any thread: an event of the station's (kGps, kPosition) with the meter as it is.
+  void Event(MeterEvent::Kind kind, const std::string& reason = {}) {
+    session_.WithState([&](const MeterState& s) { printer_.Event(port(), {kind}, s, reason); });
   }
 
   // Any thread, without a lock: every field is an atomic.
@@ -205,20 +217,37 @@ class PortMonitor final : private SessionFrontEnd {
   std::string why_lost_;
 };
 
+// The positions' news, for every port's lines: a new position, what became of gpsd.
+class GpsNews final : public GpsSource::Listener {
+ public:
+  explicit GpsNews(const std::vector<std::unique_ptr<PortMonitor>>& ports) : ports_(ports) {}
+
+ private:
+  void NewPosition() override {
+    for (const auto& p : ports_) p->Event(MeterEvent::kPosition);
+  }
+  void GpsSaid(const std::string& what) override {
+    Note("monitor", what);
+    for (const auto& p : ports_) p->Event(MeterEvent::kGps, what);
+  }
+
+  const std::vector<std::unique_ptr<PortMonitor>>& ports_;
+};
+
 struct Options {
   Shown shown = Shown::kLines;
   std::vector<std::string> ports;
   std::string log, listen;
   bool reconnect = true;
+  bool gps = false;
+  std::string gps_host, gps_port;
 };
 
 // The command line; false with cl.status() when the command is done.
 bool ParseOptions(CommandLine& cl, int argc, char** argv, Options* o) {
-  static const Option kOptions[] = {{"bars", nullptr},
-                                    {"json", nullptr, 'j'},
-                                    {"log", "FILE"},
-                                    {"listen", "[ADDRESS:]PORT"},
-                                    {"no-reconnect", nullptr}};
+  static const Option kOptions[] = {{"bars", nullptr},         {"json", nullptr, 'j'},
+                                    {"log", "FILE"},           {"listen", "[ADDRESS:]PORT"},
+                                    {"no-reconnect", nullptr}, {"gps", "HOST:PORT", 0, true}};
   static const char* const kOperands[] = {"PORT..."};
   if (!cl.Parse(argc, argv, kOptions, kOperands, 0)) return false;
   if (cl.Has("bars") && cl.Has("json"))
@@ -243,6 +272,11 @@ bool ParseOptions(CommandLine& cl, int argc, char** argv, Options* o) {
                          o->listen + "'"),
            false;
   o->reconnect = !cl.Has("no-reconnect");
+  o->gps = cl.Has("gps");
+  if (o->gps && !ParseGpsAddress(cl.Value("gps"), &o->gps_host, &o->gps_port))
+    return cl.UsageError("--gps takes HOST:PORT (localhost:2947, :2948, [::1]:2947), not '" +
+                         cl.Value("gps") + "'"),
+           false;
   return true;
 }
 
@@ -270,10 +304,13 @@ int Run(const Options& o) {
     log = std::make_unique<Output>(
         [log_file](const std::string& line) { return log_file->Write(line); },
         Output::OnError::kGoOn);
-  Printer printer(o.shown, o.ports.size() > 1, out, log.get());
+  std::vector<std::unique_ptr<PortMonitor>> ports;
+  GpsNews news(ports);
+  std::unique_ptr<GpsSource> gps;
+  if (o.gps) gps = std::make_unique<GpsSource>(o.gps_host, o.gps_port, news);
+  Printer printer(o.shown, o.ports.size() > 1, out, log.get(), gps.get());
   if (o.shown == Shown::kBars) out.Put(kHideCursorAndClear);
 
-  std::vector<std::unique_ptr<PortMonitor>> ports;
   int status = 0;
   for (const std::string& name : o.ports) {
     ports.push_back(std::make_unique<PortMonitor>(name, static_cast<std::uint8_t>(ports.size()),
@@ -283,13 +320,19 @@ int Run(const Options& o) {
       break;
     }
   }
+  // Positions from the first port's start on: every port is there to be told of them.
+  if (gps && !status) {
+    std::string error;
+    if (!gps->Start(&error)) status = Fail("monitor", error, 1);
+  }
   MetricsServer server;
   if (!status && !o.listen.empty()) {
     std::string where, error;
-    auto render = [&ports] {
+    auto render = [&ports, &gps] {
       std::vector<PortMetrics> all;
       for (const auto& p : ports) all.push_back(p->Metrics());
-      return MetricsText(all, TOVMIR_VERSION);
+      const Position position = gps ? gps->Latest() : Position{};
+      return MetricsText(all, TOVMIR_VERSION, gps ? &position : nullptr);
     };
     if (server.Start(o.listen, render, &where, &error))
       Note("monitor", "metrics at http://" + where + "/metrics");
@@ -345,7 +388,8 @@ int Run(const Options& o) {
     }
   }
 
-  server.Stop();  // before the ports it reads go
+  server.Stop();         // before the ports it reads go
+  if (gps) gps->Stop();  // and the one that tells them of positions
   for (const auto& p : ports) {
     std::string error;
     if (!p->Close(&error)) status = Fail("monitor", error, 1);

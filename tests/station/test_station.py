@@ -12,6 +12,7 @@ fixed time.
 """
 
 import argparse
+import datetime
 import http.client
 import json
 import os
@@ -31,6 +32,7 @@ import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from waits import WAIT, bound, wait_for  # noqa: E402
+import nmea  # noqa: E402
 
 OPTS = None
 
@@ -38,6 +40,17 @@ OPTS = None
 def read(path):
     with open(path) as f:
         return f.read()
+
+
+def listens(port):
+    """Whether a socket listens on the TCP port (found without connecting to it)."""
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for row in f.read().splitlines()[1:]:
+                local, state = row.split()[1], row.split()[3]
+                if state == "0A" and int(local.rsplit(":", 1)[1], 16) == port:
+                    return True
+    return False
 
 
 def free_port():
@@ -62,14 +75,16 @@ class Lines:
             with self.lock:
                 self.lines.append(line.rstrip("\n"))
 
-    def wait(self, pattern):
-        """The first line matching pattern after those an earlier wait went past."""
+    def wait(self, pattern, anywhere=False):
+        """The first line matching pattern after those an earlier wait went past; or, with
+        anywhere, of all the lines, which then leaves the place of the waits that follow
+        as it was (for lines of other threads, in no set order)."""
         def found():
             with self.lock:
-                for i in range(self.taken, len(self.lines)):
+                for i in range(0 if anywhere else self.taken, len(self.lines)):
                     m = re.search(pattern, self.lines[i])
                     if m:
-                        self.taken = i + 1
+                        self.taken = self.taken if anywhere else i + 1
                         return m
             return None
         return wait_for(found, "a line matching %r" % pattern)
@@ -184,7 +199,7 @@ class Station(unittest.TestCase):
         return p, out, err
 
     def listening(self, err):
-        return err.wait(r"metrics at http://(\S+)/metrics").group(1)
+        return err.wait(r"metrics at http://(\S+)/metrics", anywhere=True).group(1)
 
 
 class Prometheus(Station):
@@ -410,6 +425,111 @@ class Log(Station):
         self.assertIsNone(p.poll())
 
 
+class Gps(Station):
+    """monitor --gps with a real gpsd, fed by gpsd's own gpsfake from logs written here."""
+
+    # Epochs without a fix first, a tenth of a second each: gpsd takes a second or two of
+    # sentences to find out what its device is, and drops them.
+    WARM_UP = 60
+
+    def gpsfake(self, port, places, start):
+        """gpsfake playing the places, once gpsd listens on port. It plays at once, whoever
+        listens: gpsd reads its device from the first client's coming on."""
+        path = os.path.join(self.tmp, "gps-%d.nmea" % len(os.listdir(self.tmp)))
+        with open(path, "w") as f:
+            f.write(nmea.log(start, [None] * self.WARM_UP + places))
+        # A sentence each 50 ms: an epoch (two sentences) each tenth of a second.
+        p = self.start(["gpsfake", "-q", "-1", "-P", str(port), "-c", "0.05", path])
+        self.addCleanup(self._interrupt, p)  # before the kill: gpsfake's gpsd goes with it
+        wait_for(lambda: p.poll() is not None or listens(port), "gpsd to listen")
+        if p.poll() is not None:
+            raise AssertionError("gpsfake ended: " + p.stderr.read() + p.stdout.read())
+        return p
+
+    @staticmethod
+    def _interrupt(p):
+        if p.poll() is None:
+            p.send_signal(signal.SIGINT)
+            try:
+                p.wait(timeout=WAIT)
+            except subprocess.TimeoutExpired:
+                pass
+
+    @staticmethod
+    def positions(out):
+        with out.lock:
+            lines = [json.loads(line) for line in out.lines]
+        return [line for line in lines if line["event"] == "position"]
+
+    def test_positions_as_they_were_sent_across_midnight(self):
+        """A fix that starts late, a walk across midnight (UTC), the metrics with the place:
+        each position as it was sent, in order, the fix's own time beside the computer's."""
+        self.plug()
+        port = free_port()
+        walk = [(35.68 + i * 0.00001, 139.76, 40.0 + i) for i in range(12)]
+        # The walk's sixth second is midnight.
+        start = (datetime.datetime(2026, 12, 10, 0, 0, 0) -
+                 datetime.timedelta(seconds=self.WARM_UP + 5))
+        self.gpsfake(port, walk, start)
+        _, out, err = self.monitor("--gps=127.0.0.1:%d" % port, "--listen", "127.0.0.1:0")
+        address = self.listening(err)
+        err.wait(r"gpsd at 127\.0\.0\.1:%d: connected" % port, anywhere=True)
+        first = json.loads(out.wait(r'"event":"open"').string)
+        self.assertEqual(first["fix"], "none", "no fix yet")
+        self.assertNotIn("lat", first)
+        wait_for(lambda: len(self.positions(out)) >= 6, "the first positions")
+        with urllib.request.urlopen("http://%s/metrics" % address, timeout=WAIT) as reply:
+            metrics = reply.read().decode()
+        self.assertRegex(metrics, r"\ntovmir_gps_fix 3\n")
+        self.assertRegex(metrics, r"\ntovmir_latitude_degrees 35\.680\d*\n")
+        check = subprocess.run(["promtool", "check", "metrics"], input=metrics,
+                               capture_output=True, text=True, timeout=WAIT)
+        self.assertEqual((check.returncode, check.stdout + check.stderr), (0, ""))
+        wait_for(lambda: len(self.positions(out)) >= len(walk), "the whole walk")
+        got = self.positions(out)
+        self.assertEqual([(p["lat"], p["lon"], p["alt"]) for p in got],
+                         [(round(lat, 7), lon, alt) for lat, lon, alt in walk])
+        self.assertTrue(all(p["fix"] == "3d" and 0 <= p["fix_age"] < 1 for p in got), got)
+        times = [p["gps_time"] for p in got]
+        self.assertEqual(times[4:6], ["2026-12-09T23:59:59.000Z", "2026-12-10T00:00:00.000Z"])
+        self.assertNotEqual(got[0]["time"][:10], "2026-12-09T23", "the computer's own time")
+
+    def test_gpsd_stopped_and_started_again(self):
+        """gpsd goes (gpsfake stopped, and its gpsd with it) and comes back: said once each
+        way, as an event too, and the positions go on; the meter never waits for it."""
+        self.plug()
+        port = free_port()
+        start = datetime.datetime(2026, 12, 9, 10, 0, 0)
+        first = self.gpsfake(port, [(35.0 + i * 0.00001, 139.0, 10.0) for i in range(4)], start)
+        p, out, err = self.monitor("--gps=127.0.0.1:%d" % port)
+        wait_for(lambda: len(self.positions(out)) >= 4, "the first walk")
+        first.send_signal(signal.SIGINT)  # as from its terminal: it ends its gpsd first
+        first.wait(timeout=WAIT)
+        err.wait(r"gpsd at 127\.0\.0\.1:%d was lost \(.*\); trying again every 3 s" % port)
+        lost = out.wait(r'"event":"gps","reason":"gpsd at [^"]* was lost')
+        self.assertIsNotNone(lost)
+        self.simulate("c6\n")  # monitoring goes on meanwhile
+        out.wait(r'"byte":"C6".*"fix":"none"')
+        self.gpsfake(port, [(36.0, 140.0 + i * 0.00001, 20.0) for i in range(4)], start)
+        err.wait(r"gpsd at 127\.0\.0\.1:%d: connected" % port)
+        wait_for(lambda: any(q["lat"] == 36.0 for q in self.positions(out)), "the second walk")
+        said = err.text()
+        self.assertEqual(said.count("was lost"), 1, said)
+        self.assertNotIn("cannot be reached", said, "an outage is said once")
+        self.assertIsNone(p.poll())
+
+    def test_no_gpsd_at_all(self):
+        """Nothing listens where gpsd should: said once, monitoring goes on without a fix."""
+        self.plug()
+        p, out, err = self.monitor("--gps=127.0.0.1:%d" % free_port())
+        err.wait(r"gpsd at 127\.0\.0\.1:\d+ cannot be reached \(.*\); trying again every 3 s")
+        out.wait(r'"event":"gps","reason":"gpsd at [^"]* cannot be reached')
+        self.simulate("c4\n")
+        self.assertEqual(json.loads(out.wait(r'"byte":"C4"').string)["fix"], "none")
+        self.assertEqual(err.text().count("cannot be reached"), 1)
+        self.assertIsNone(p.poll())
+
+
 def main():
     global OPTS
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -417,7 +537,7 @@ def main():
     ap.add_argument("--version", required=True, help="the version the build says")
     OPTS, rest = ap.parse_known_args()
     OPTS.tool = os.path.abspath(OPTS.tool)
-    for program in ("prometheus", "promtool", "socat"):
+    for program in ("prometheus", "promtool", "socat", "gpsfake"):
         if not shutil.which(program):
             sys.exit("test_station: %s is not installed (scripts/test.sh installs it)" % program)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
