@@ -9,5 +9,6 @@ int ReplayMain(int argc, char** argv);
 int FigureMain(int argc, char** argv);
 int SimMain(int argc, char** argv);
 int PlotMain(int argc, char** argv);
+int MapMain(int argc, char** argv);
 
 }  // namespace tovmir

@@ -5,6 +5,7 @@
 #include "cli/input.h"
 #include "cli/tool.h"
 #include "commands/commands.h"
+#include "commands/read_log.h"
 #include "events/log_reader.h"
 #include "render/plot_png.h"
 
@@ -33,8 +34,6 @@ const char kPlotHelp[] =
     "same file as LOG, or a line of LOG that is not monitor --json output (its number and\n"
     "field are named).\n";
 
-constexpr size_t kMaxLine = 4096;
-
 }  // namespace
 
 int PlotMain(int argc, char** argv) {
@@ -58,31 +57,15 @@ int PlotMain(int argc, char** argv) {
                     ": name another file",
                 2);
   LogReader log(cl.Value("port"));
-  for (bool more = true; more;) {
-    std::string line;
-    int c;
-    while ((c = in.Get()) >= 0 && c != '\n') {
-      if (line.size() == kMaxLine)
-        return Fail("plot",
-                    in.name() + ": line " + std::to_string(log.line_number() + 1) +
-                        ": longer than " + std::to_string(kMaxLine) + " bytes",
-                    2);
-      line += static_cast<char>(c);
-    }
-    more = c >= 0;
-    const std::string wrong = log.Add(line);
-    if (!wrong.empty())
-      return Fail("plot", in.name() + ": line " + std::to_string(log.line_number()) + ": " + wrong,
-                  2);
-  }
-  if (!in.error().empty()) return Fail("plot", in.error(), 1);
+  const std::string wrong = ReadLog(in, &log);
+  if (!wrong.empty()) return Fail("plot", wrong, in.error().empty() ? 2 : 1);
   const LogSession session = log.Session();
   if (session.samples.empty())
     return Fail("plot",
                 in.name() + ": no lines" +
                     (cl.Has("port") ? " of port " + cl.Value("port") : std::string()) + " to draw",
                 2);
-  for (const std::string& note : log.notes()) Fail("plot", in.name() + ": " + note, 0);
+  for (const std::string& note : log.notes()) Note("plot", in.name() + ": " + note);
 
   const std::string error = WritePlotPng(session, width, height, png);
   return error.empty() ? 0 : Fail("plot", error, 1);

@@ -24,6 +24,7 @@ const Command kCommands[] = {
     {"monitor", tovmir::MonitorMain, "listen to a handset on a serial port and print the meter"},
     {"sim", tovmir::SimMain, "play the handset: send its bytes into a pty or serial port"},
     {"plot", tovmir::PlotMain, "draw a monitor session's reception over time as a PNG"},
+    {"map", tovmir::MapMain, "draw a monitor --gps session as maps: GeoJSON, GPX, KML, CSV, PNG"},
 };
 
 void PrintHelp() {

@@ -137,6 +137,63 @@ std::string ClockText(double local) {
   return buf;
 }
 
+// A decimal number as monitor writes it (digits, a point, digits; a minus where the value
+// may have one) within [lo, hi].
+bool DecimalOf(const JsonValue& v, double lo, double hi, double* out) {
+  if (v.kind != JsonValue::kNumber || v.text.empty()) return false;
+  const size_t start = v.text[0] == '-' ? 1 : 0;
+  const size_t dot = v.text.find('.');
+  if (dot == start || dot == std::string::npos || dot + 1 == v.text.size()) return false;
+  for (size_t i = start; i < v.text.size(); ++i)
+    if (i != dot && (v.text[i] < '0' || v.text[i] > '9')) return false;
+  if (!(v.number >= lo && v.number <= hi)) return false;
+  *out = v.number;
+  return true;
+}
+
+// The position's fields, if the line has them: none without a fix, and with one a place on
+// the earth, the rest as monitor writes them.
+template <class Field>
+std::string ReadPosition(const Field& field, Position* p) {
+  static const char* const kPlace[] = {"lat", "lon", "alt", "error", "fix_age", "gps_time"};
+  const JsonValue* fix = field("fix");
+  if (!fix || (fix->kind == JsonValue::kString && fix->text == "none")) {
+    for (const char* name : kPlace)
+      if (field(name))
+        return std::string("field \"") + name + "\" " + (fix ? "with no fix" : "without \"fix\"");
+    return {};
+  }
+  if (fix->kind != JsonValue::kString || (fix->text != "2d" && fix->text != "3d"))
+    return BadField("fix", *fix, "\"none\", \"2d\" or \"3d\"");
+  p->fix = fix->text == "3d" ? Position::k3d : Position::k2d;
+  for (const char* name : {"lat", "lon", "fix_age"})
+    if (!field(name))
+      return std::string("field \"") + name + "\" is missing (a fix has a place and an age)";
+  if (!DecimalOf(*field("lat"), -90, 90, &p->lat))
+    return BadField("lat", *field("lat"), "a latitude, -90 to 90 degrees");
+  if (!DecimalOf(*field("lon"), -180, 180, &p->lon))
+    return BadField("lon", *field("lon"), "a longitude, -180 to 180 degrees");
+  double v;
+  if (const JsonValue* alt = field("alt")) {
+    if (!DecimalOf(*alt, -12000, 100000, &v))
+      return BadField("alt", *alt, "a height in metres, -12000 to 100000");
+    p->alt = v;
+  }
+  if (const JsonValue* error = field("error")) {
+    if (!DecimalOf(*error, 0, 1e7, &v)) return BadField("error", *error, "metres, 0 or more");
+    p->error = v;
+  }
+  if (!SecondsOf(*field("fix_age"), &p->age))
+    return BadField("fix_age", *field("fix_age"), "a number of seconds");
+  if (const JsonValue* gps_time = field("gps_time")) {
+    double epoch, local;
+    if (gps_time->kind != JsonValue::kString || !ParseTime(gps_time->text, &epoch, &local))
+      return BadField("gps_time", *gps_time, "an RFC 3339 time with a real date");
+    p->gps_time = gps_time->text;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string LogReader::Read(std::string_view text, Line* line, std::string* date) const {
@@ -155,15 +212,20 @@ std::string LogReader::Read(std::string_view text, Line* line, std::string* date
   if (time.kind != JsonValue::kString || !ParseTime(time.text, &line->epoch, &line->local))
     return BadField("time", time, "an RFC 3339 time with a real date");
   const JsonValue& event = *field("event");
-  static const std::set<std::string> kEvents = {"init", "byte", "tick", "lost", "open"};
+  static const std::map<std::string, MeterEvent::Kind> kEvents = {
+      {"init", MeterEvent::kInit},        {"byte", MeterEvent::kByte}, {"tick", MeterEvent::kTick},
+      {"lost", MeterEvent::kLost},        {"open", MeterEvent::kOpen}, {"gps", MeterEvent::kGps},
+      {"position", MeterEvent::kPosition}};
   if (event.kind != JsonValue::kString || !kEvents.count(event.text))
-    return BadField("event", event, "\"init\", \"byte\", \"tick\", \"lost\" or \"open\"");
+    return BadField("event", event,
+                    "\"init\", \"byte\", \"tick\", \"lost\", \"open\", \"gps\" or \"position\"");
   if (const JsonValue* port = field("port")) {
     if (port->kind != JsonValue::kString || port->text.empty())
       return BadField("port", *port, "the name of a port");
     line->port = port->text;
   }
   LogSample& p = line->sample;
+  p.event = kEvents.at(event.text);
   if (!LevelOf(*field("level"), &p.level))
     return BadField("level", *field("level"), "a whole number from 0 to 15");
   const JsonValue& antenna = *field("antenna");
@@ -180,6 +242,8 @@ std::string LogReader::Read(std::string_view text, Line* line, std::string* date
       return BadField("elapsed", *elapsed, "a number of seconds from 0 to 1000000000");
     line->has_elapsed = true;
   }
+  const std::string wrong = ReadPosition(field, &p.position);
+  if (!wrong.empty()) return wrong;
   *date = time.text.substr(0, 10);
   return {};
 }
@@ -208,6 +272,7 @@ void LogReader::Place(Line line, const std::string& date) {
     line.sample.t = 0;
     session_.clock = {{0, line.local}};
     session_.date = date;
+    session_.start = line.epoch;
   } else {
     // Monitor's own clock measures the time between lines where both have it and it went
     // on (a log of two runs starts it again); else the wall clock, which never runs back.

@@ -1,7 +1,9 @@
-// log_reader.h: the log that 'tovmir-tool monitor --json' writes, read back (for 'plot'). Each
-// line is checked to be what monitor writes (an RFC 3339 time with a real date, the event,
-// the level 0-15, the antenna, the network number as four hexadecimal digits or null,
-// receiving true or false), and the lines are put on one time line. The time between two
+// log_reader.h: the log that 'tovmir-tool monitor --json' writes, read back (for 'plot' and
+// 'map'). Each line is checked to be what monitor writes (an RFC 3339 time with a real
+// date, the event, the level 0-15, the antenna, the network number as four hexadecimal
+// digits or null, receiving true or false; with --gps the fix, and with a fix a place on
+// the earth, a height, an error of 0 or more, an age and a time), and the lines are put on
+// one time line. The time between two
 // lines comes from their "elapsed" (monitor's own clock, which nobody sets) where both have
 // it, else from their wall-clock times; where the wall clock was set during the session (by
 // NTP, a user, a change of zone), the step becomes a ClockMark, so that the time axis can
@@ -12,15 +14,20 @@
 #include <string_view>
 #include <vector>
 
+#include "events/position.h"
+#include "receiver/meter_event.h"
+
 namespace tovmir {
 
 // The meter as one log line left it, from that moment until the next.
 struct LogSample {
   double t = 0;  // seconds since the session's first line
+  MeterEvent::Kind event = MeterEvent::kInit;
   int level = 0;
   bool hollow = false;
   bool receiving = false;
-  int net = -1;  // -1 when not known
+  int net = -1;       // -1 when not known
+  Position position;  // no fix when the line has none (or monitor had no --gps)
 };
 
 // What the local clock read at a moment of the session: from t on (until the next mark) it
@@ -36,6 +43,7 @@ struct LogSession {
   double end = 0;                  // seconds: the last line, or later
   std::vector<ClockMark> clock;    // at least one, the first at t 0
   std::string date;                // the first line's date, YYYY-MM-DD
+  double start = 0;                // the first line's instant, seconds since 1970 (UTC)
 };
 
 class LogReader final {

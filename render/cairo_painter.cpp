@@ -16,6 +16,7 @@
 
 #include "meter/figure.h"
 #include "platform/text.h"
+#include "platform/whole_file.h"
 
 namespace tovmir {
 namespace {
@@ -112,48 +113,15 @@ cairo_status_t WriteChunk(void* file, const unsigned char* data, unsigned int le
              : CAIRO_STATUS_WRITE_ERROR;
 }
 
-// Writes the picture to file, which it closes (nullptr: it could not be opened).
-std::string WritePngStream(cairo_surface_t* image, const std::string& path, FILE* file) {
-  if (!file) return "cannot open '" + path + "': " + std::strerror(errno);
-  const cairo_status_t st = cairo_surface_write_to_png_stream(image, WriteChunk, file);
-  const int write_errno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (st == CAIRO_STATUS_WRITE_ERROR || !closed)
-    return "cannot write '" + path +
-           "': " + std::strerror(st == CAIRO_STATUS_WRITE_ERROR ? write_errno : errno);
-  if (st != CAIRO_STATUS_SUCCESS)
-    return "cannot write '" + path + "': " + cairo_status_to_string(st);
-  return {};
-}
-
 }  // namespace
 
 std::string WritePng(cairo_surface_t* image, const std::string& path) {
-  // A device or a pipe (/dev/stdout) is written as it is. A file is written under a name of
-  // its own beside the one it replaces (links followed), then renamed over it: the picture
-  // is there whole, or the old file is untouched.
-  struct stat st;
-  const bool exists = stat(path.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode))
-    return WritePngStream(image, path, std::fopen(path.c_str(), "wb"));
-  std::string target = path;
-  if (char* real = exists ? realpath(path.c_str(), nullptr) : nullptr) {
-    target = real;
-    std::free(real);
-  }
-  const size_t slash = target.rfind('/');
-  const size_t base = slash == std::string::npos ? 0 : slash + 1;
-  std::string temporary = target.substr(0, base) + "." + target.substr(base) + ".XXXXXX";
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return "cannot open '" + path + "': " + std::strerror(errno);
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, exists ? st.st_mode & 07777 : 0666 & ~mask);
-  std::string error = WritePngStream(image, path, fdopen(fd, "wb"));
-  if (error.empty() && rename(temporary.c_str(), target.c_str()) != 0)
-    error = "cannot write '" + path + "': " + std::strerror(errno);
-  if (!error.empty()) unlink(temporary.c_str());
-  return error;
+  return WriteWholeFile(path, [image](FILE* file) -> std::string {
+    const cairo_status_t st = cairo_surface_write_to_png_stream(image, WriteChunk, file);
+    if (st == CAIRO_STATUS_WRITE_ERROR) return std::strerror(errno);
+    if (st != CAIRO_STATUS_SUCCESS) return cairo_status_to_string(st);
+    return {};
+  });
 }
 
 std::string WriteMeterPng(const std::string& path, int width, int meter_height, int level,

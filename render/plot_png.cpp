@@ -9,12 +9,12 @@
 #include <memory>
 
 #include "render/cairo_painter.h"
+#include "render/chart.h"
 
 namespace tovmir {
 namespace {
 
-constexpr char kFont[] = "Sans";
-constexpr int kFontPixels = 11;
+constexpr int kFontPixels = kChartFontPixels;
 constexpr int kBandHeight = 8;    // the antenna band above the plot area
 constexpr int kBandGap = 14;      // between the band and the plot area, for the top level's label
 constexpr int kTickSpacing = 90;  // the fewest pixels between two time ticks
@@ -27,30 +27,8 @@ constexpr int kLevelStep = 5;   // a grid line and a label every fifth level
 constexpr int kLeftMargin = 56, kRightMargin = 16, kTitleHeight = 30, kBottomMargin = 8;
 
 // Colours, 0xRRGGBB, beside the ones a test looks for (plot_png.h).
-constexpr unsigned kText = 0x000000, kGrid = 0xDDDDDD, kAntennaFilled = 0x404040,
+constexpr unsigned kText = kChartText, kGrid = 0xDDDDDD, kAntennaFilled = 0x404040,
                    kAntennaHollow = 0xFFFFFF, kNetwork = 0x008C00;
-
-void SetColour(cairo_t* cr, unsigned rgb) {
-  cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
-                       (rgb & 0xFF) / 255.0);
-}
-
-// Text with its top left at (x, y); align 0 left, 0.5 centred, 1 right of x. Returns its
-// width.
-int Label(cairo_t* cr, const std::string& text, double x, double y, double align = 0) {
-  PangoLayout* layout = pango_cairo_create_layout(cr);
-  PangoFontDescription* font = pango_font_description_from_string(kFont);
-  pango_font_description_set_absolute_size(font, kFontPixels * PANGO_SCALE);
-  pango_layout_set_font_description(layout, font);
-  pango_font_description_free(font);
-  pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
-  int w = 0, h = 0;
-  pango_layout_get_pixel_size(layout, &w, &h);
-  cairo_move_to(cr, std::round(x - align * w), y);
-  pango_cairo_show_layout(cr, layout);
-  g_object_unref(layout);
-  return w;
-}
 
 std::string Clock(double seconds_of_day, bool with_seconds) {
   long s = std::lround(std::floor(seconds_of_day));

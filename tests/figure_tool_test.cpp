@@ -1,15 +1,21 @@
-// tovmir-tool figure and plot: the call listing, the argument checks, and pixels of the PNG
-// pictures they write.
+// tovmir-tool figure, plot and map: the call listing, the argument checks, pixels of the PNG
+// pictures they write, and the maps as outside readers (GDAL, gpsbabel) read them.
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
 
+#include "events/log_reader.h"
+#include "events/track.h"
 #include "receiver/receiver.h"
 #include "render/cairo_painter.h"
+#include "render/chart.h"
+#include "render/level_scale.h"
+#include "render/map_png.h"
 #include "render/plot_png.h"
 #include "tests/support/process.h"
 
@@ -341,6 +347,19 @@ TEST(PlotTool, LogsItCannotDraw) {
                 R"(":1)"),
        R"(the key "\u001b)" + std::string(39, 'k') + R"("... given twice)"},
       {"\n", "no lines to draw"},
+      // Positions, as monitor --gps writes them, and nothing else.
+      {LineWith(R"("fix":"4d")"), R"(field "fix": "4d" is not "none", "2d" or "3d")"},
+      {LineWith(R"("fix":"3d")"), R"(field "lat" is missing (a fix has a place and an age))"},
+      {LineWith(R"("lat":35.0)"), R"(field "lat" without "fix")"},
+      {LineWith(R"("fix":"none","lon":139.0)"), R"(field "lon" with no fix)"},
+      {LineWith(R"("fix":"2d","lat":90.5,"lon":139.0,"fix_age":0.1)"),
+       R"(field "lat": 90.5 is not a latitude)"},
+      {LineWith(R"("fix":"2d","lat":35.0,"lon":-180.1,"fix_age":0.1)"), R"(field "lon")"},
+      {LineWith(R"("fix":"2d","lat":35,"lon":139.0,"fix_age":0.1)"), R"(field "lat": 35 is)"},
+      {LineWith(R"("fix":"3d","lat":35.0,"lon":139.0,"fix_age":0.1,"error":-1.0)"),
+       R"(field "error")"},
+      {LineWith(R"("fix":"3d","lat":35.0,"lon":139.0,"fix_age":0.1,"gps_time":"soon")"),
+       R"(field "gps_time")"},
   };
   for (const auto& b : bad) {
     const ProcessResult r = RunProcess({TOVMIR_TOOL, "plot", "-", "--png", png}, b.log);
@@ -433,6 +452,146 @@ TEST(PlotTool, ThePictureNeverReplacesTheLogOrAFileByHalves) {
   EXPECT_NE(cut.err.find("File too large"), std::string::npos) << cut.err;
   EXPECT_EQ(RunProcess({"/bin/cat", old}).out, "the picture that was there");
   EXPECT_EQ(beside(), "0\n");
+}
+
+// A survey, as monitor --json --gps writes it: walking north a metre a second along
+// 139.76 E, first without a fix, then at level 9, 3, silent, level 12 on another network;
+// the fix lost once.
+std::string SurveyLog() {
+  std::string log;
+  auto line = [&](int t, const char* event, int level, const char* net, bool receiving, bool fix) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf,
+                  R"({"time":"2026-12-09T10:00:%02d.000+09:00","elapsed":%d.000,"event":"%s",)"
+                  R"("level":%d,"antenna":"filled","net":"%s","receiving":%s)",
+                  t, t, event, level, net, receiving ? "true" : "false");
+    log += buf;
+    if (fix)
+      std::snprintf(buf, sizeof buf,
+                    R"(,"fix":"3d","lat":%.7f,"lon":139.7600000,"alt":40.0,"error":3.0,)"
+                    R"("fix_age":0.200,"gps_time":"2026-12-09T01:00:%02d.000Z"})"
+                    "\n",
+                    35.68 + t * 0.000009, t);
+    else
+      std::snprintf(buf, sizeof buf,
+                    R"(,"fix":"none"})"
+                    "\n");
+    log += buf;
+  };
+  line(0, "init", 13, "1234", false, false);
+  for (int t = 1; t <= 5; ++t) line(t, "position", 9, "1234", true, true);
+  for (int t = 6; t <= 9; ++t) line(t, t == 6 ? "byte" : "position", 3, "1234", true, true);
+  line(10, "tick", 4, "1234", false, true);
+  line(11, "position", 5, "1234", false, true);
+  for (int t = 12; t <= 14; ++t) line(t, "position", 12, "5678", true, true);
+  line(15, "position", 12, "5678", true, false);
+  for (int t = 16; t <= 18; ++t) line(t, "position", 12, "5678", true, true);
+  return log;
+}
+
+// The number ogrinfo counts in each layer of a file, by layer name.
+std::map<std::string, int> Features(const std::string& path) {
+  const ProcessResult r = RunProcess({"/usr/bin/ogrinfo", "-ro", "-al", "-so", path});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::map<std::string, int> counts;
+  std::string layer;
+  for (const std::string& l : Lines(r.out)) {
+    if (l.rfind("Layer name: ", 0) == 0) layer = l.substr(12);
+    if (l.rfind("Feature Count: ", 0) == 0) counts[layer] = std::stoi(l.substr(15));
+  }
+  return counts;
+}
+
+// Every format, read back by what GIS tools read them with: the stretches and marks the log
+// implies (levels 9, 3, a silence, 12 on a new network, 12 again after the fix was lost; a
+// mark where it went silent and one where the network changed), the points, the rows.
+TEST(MapTool, EveryFormatHoldsWhatTheLogImplies) {
+  if (access("/usr/bin/ogrinfo", X_OK) != 0 || access("/usr/bin/gpsbabel", X_OK) != 0)
+    FAIL() << "ogrinfo (gdal-bin) and gpsbabel are needed: scripts/test.sh installs them";
+  const std::string log = TempFile("survey.jsonl", SurveyLog());
+  std::map<std::string, std::string> out;
+  std::vector<std::string> argv = {TOVMIR_TOOL, "map", log};
+  for (const char* kind : {"geojson", "gpx", "kml", "csv", "png"}) {
+    out[kind] = TempFile(std::string("survey.") + kind, "");
+    argv.insert(argv.end(), {std::string("--") + kind, out[kind]});
+  }
+  const ProcessResult r = RunProcess(argv);
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  const auto geojson = Features(out["geojson"]);
+  ASSERT_EQ(geojson.size(), 1u);
+  EXPECT_EQ(geojson.begin()->second, 5 + 2) << "five stretches, two marks";
+  const auto kml = Features(out["kml"]);
+  ASSERT_EQ(kml.size(), 1u);
+  EXPECT_EQ(kml.begin()->second, 5 + 2);
+  const auto gpx = Features(out["gpx"]);
+  EXPECT_EQ(gpx.at("tracks"), 1);
+  EXPECT_EQ(gpx.at("track_points"), 9 + 3 + 3) << "where a level was read at a place";
+  const std::string csv = TempFile("survey-babel.csv", "");
+  EXPECT_EQ(RunProcess({"/usr/bin/gpsbabel", "-t", "-i", "gpx", "-f", out["gpx"], "-o", "unicsv",
+                        "-F", csv})
+                .status,
+            0);
+  EXPECT_EQ(Lines(RunProcess({"/bin/cat", csv}).out).size(), 1u + 15) << "a header, the points";
+  const std::vector<std::string> rows = Lines(RunProcess({"/bin/cat", out["csv"]}).out);
+  ASSERT_EQ(rows.size(), 1u + 19);
+  EXPECT_EQ(rows[0], "time,latitude,longitude,fix,level,antenna,network,receiving");
+  EXPECT_EQ(rows[1], "2026-12-09T01:00:00.000Z,,,none,13,filled,1234,false");
+  EXPECT_EQ(rows[2], "2026-12-09T01:00:01.000Z,35.6800090,139.7600000,3d,9,filled,1234,true");
+  const std::string geo = RunProcess({"/bin/cat", out["geojson"]}).out;
+  EXPECT_NE(geo.find(R"("level":3,"antenna":"filled","net":"1234","receiving":true,)"
+                     R"("start":"2026-12-09T01:00:06.000Z","end":"2026-12-09T01:00:09.000Z",)"
+                     R"("stroke":")" +
+                     HexColour(kLevelScale[3])),
+            std::string::npos)
+      << geo;
+
+  // The picture: each stretch in its level's colour where it runs, north up.
+  LogReader reader;
+  for (const std::string& l : Lines(SurveyLog())) ASSERT_EQ(reader.Add(l), "");
+  const LogSession session = reader.Session();
+  const Track track = TrackOf(session);
+  ASSERT_EQ(track.stretches.size(), 5u);
+  const MapLayout at = LayoutMap(track, 800, 600);
+  Png png(out["png"]);
+  ASSERT_TRUE(png.ok());
+  auto between = [&](double t) {  // on the way, a fraction past the point of second t
+    const double lat = 35.68 + t * 0.000009;
+    return png.At(static_cast<int>(std::lround(at.XOf(139.76))),
+                  static_cast<int>(std::lround(at.YOf(lat))));
+  };
+  const auto rgb = [](Rgb c) { return static_cast<unsigned>((c.r << 16) | (c.g << 8) | c.b); };
+  EXPECT_EQ(between(2.5), rgb(kLevelScale[9]));
+  EXPECT_EQ(between(7.5), rgb(kLevelScale[3]));
+  EXPECT_EQ(between(13.5), rgb(kLevelScale[12]));
+  EXPECT_EQ(between(16.5), rgb(kLevelScale[12]));
+  EXPECT_EQ(between(15), kChartGround) << "no way where the fix was lost";
+  EXPECT_LT(at.YOf(35.68 + 18 * 0.000009), at.YOf(35.68)) << "north up";
+}
+
+TEST(MapTool, WhatItRefuses) {
+  const std::string log = TempFile("refused.jsonl", SurveyLog());
+  // Nothing asked for; the log itself as an output, under any name.
+  EXPECT_EQ(RunProcess({TOVMIR_TOOL, "map", log}).status, 2);
+  const ProcessResult over = RunProcess({TOVMIR_TOOL, "map", log, "--kml", log});
+  EXPECT_EQ(over.status, 2);
+  EXPECT_NE(over.err.find("--kml '" + log + "' would be written over the log"), std::string::npos)
+      << over.err;
+  // A log without a position is said so, not drawn as an empty map.
+  const std::string png = TempFile("nowhere.png", "");
+  const ProcessResult nowhere = RunProcess({TOVMIR_TOOL, "map", "-", "--png", png}, SessionLog());
+  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_NE(nowhere.err.find("no position in its 5 lines: was monitor run with --gps"),
+            std::string::npos)
+      << nowhere.err;
+  // A bad line, named with its field.
+  const ProcessResult bad = RunProcess({TOVMIR_TOOL, "map", "-", "--csv", png},
+                                       SurveyLog() + LineWith(R"("fix":"2d","lat":91.0)"));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("<stdin>: line 20: field "), std::string::npos) << bad.err;
+  const ProcessResult full = RunProcess({TOVMIR_TOOL, "map", log, "--geojson", "/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
 }
 
 }  // namespace
