@@ -97,6 +97,7 @@ void Ends(cairo_t* cr, const MapLayout& at, const Track& track) {
   SetColour(cr, kStart);
   cairo_arc(cr, std::round(at.XOf(a.lon)), std::round(at.YOf(a.lat)), 7, 0, 2 * M_PI);
   cairo_stroke(cr);
+  SetColour(cr, kChartText);
   Label(cr, "start", at.XOf(a.lon) + 9, at.YOf(a.lat) - kChartFontPixels);
   SetColour(cr, kEnd);
   cairo_rectangle(cr, std::round(at.XOf(b.lon)) - 6, std::round(at.YOf(b.lat)) - 6, 12, 12);

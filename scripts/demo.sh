@@ -6,25 +6,34 @@
 #     pty (the 32-bit build where this machine runs 32-bit code, else the 64-bit one);
 #   without a display, or where no Wine can run: the meter drawn in this terminal
 #     (tovmir-tool monitor --bars).
+# With --survey, a survey instead: a simulated walk round a park (gpsd fed a recorded NMEA
+# walk by gpsfake, three minutes) with the handset, the meter drawn in this terminal and the
+# session logged with its positions (monitor --gps), then the maps of where it received how
+# well, in build/survey/: shown with a display, named without.
 # Ctrl-C ends everything it started.
-#   scripts/demo.sh [--wine]
+#   scripts/demo.sh [--wine | --survey]
 #   DEMO_SEED=N  makes the simulated session repeatable
+#   DEMO_SURVEY_PACE=S  seconds between the walk's NMEA sentences (0.5, two a second)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-wine=
+wine= survey=
 for a in "$@"; do
   case $a in
     --wine) wine=1 ;;
-    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) die "unknown argument '$a' (scripts/demo.sh [--wine])" ;;
+    --survey) survey=1 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) die "unknown argument '$a' (scripts/demo.sh [--wine | --survey])" ;;
   esac
 done
+[ -n "$wine" ] && [ -n "$survey" ] && die "--wine and --survey go one at a time"
 
 if [ -n "${DISPLAY:-}" ] && [ -n "$wine" ]; then
   ensure_packages "${HOST_PACKAGES[@]}" "${WIN_PACKAGES[@]}"
   ensure_locales "${WINE_LOCALES[@]}"
+elif [ -n "$survey" ]; then
+  ensure_packages "${HOST_PACKAGES[@]}" gpsd gpsd-clients python3-gps
 else
   ensure_packages "${HOST_PACKAGES[@]}"
 fi
@@ -47,8 +56,11 @@ if [ -n "$arch" ]; then
 fi
 
 work=$(mktemp -d)
-sim_pid=
+sim_pid= gps_pid= monitor_pid=
 cleanup() {
+  [ -n "$monitor_pid" ] && kill "$monitor_pid" 2>/dev/null && wait "$monitor_pid" 2>/dev/null
+  # gpsfake ends its gpsd when interrupted, not when killed.
+  [ -n "$gps_pid" ] && kill -INT "$gps_pid" 2>/dev/null && wait "$gps_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   rm -rf "$work"
 }
@@ -68,7 +80,42 @@ done
 device=$(head -n 1 "$work/sim.out")
 [ -n "$device" ] || die "the simulator did not name its pty"
 
-if [ -n "${DISPLAY:-}" ] && [ -z "$wine" ]; then
+if [ -n "$survey" ]; then
+  # gpsd on a port of its own, fed the walk; it waits for a client before it plays it, and
+  # ends two seconds after the walk's end.
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  gpsfake -q -1 -P "$port" -c "${DEMO_SURVEY_PACE:-0.5}" --timeout 2 sim/survey-walk.nmea \
+    > "$work/gpsfake.out" 2>&1 &
+  gps_pid=$!
+  hex=$(printf ':%04X ' "$port")
+  for _ in $(seq 200); do  # until it listens (a connection would be its client)
+    grep -q "$hex" /proc/net/tcp /proc/net/tcp6 2>/dev/null && break
+    kill -0 "$gps_pid" 2>/dev/null || die "gpsfake did not start: $(cat "$work/gpsfake.out")"
+    sleep 0.05
+  done
+  maps=build/survey
+  mkdir -p "$maps"
+  rm -f "$maps"/survey.*
+  say "a survey: the simulated handset at $device, walked round a park (gpsd on port $port);" \
+      "the session goes to $maps/survey.jsonl; Ctrl-C ends it"
+  build/host/tovmir-tool monitor --bars --gps="127.0.0.1:$port" --log "$maps/survey.jsonl" \
+    "$device" &
+  monitor_pid=$!
+  wait "$gps_pid" || true  # the walk's end
+  gps_pid=
+  kill "$monitor_pid"
+  wait "$monitor_pid" || true
+  monitor_pid=
+  build/host/tovmir-tool map "$maps/survey.jsonl" --geojson "$maps/survey.geojson" \
+    --gpx "$maps/survey.gpx" --kml "$maps/survey.kml" --csv "$maps/survey.csv" \
+    --png "$maps/survey.png"
+  echo "The survey's maps: $maps/survey.png, .geojson and .kml (QGIS, Google Earth), .gpx," \
+       ".csv (a spreadsheet); its log: $maps/survey.jsonl."
+  if [ -n "${DISPLAY:-}" ]; then
+    say "showing $maps/survey.png; close it (or Ctrl-C) to end"
+    display -title "tovmir survey" "$maps/survey.png"
+  fi
+elif [ -n "${DISPLAY:-}" ] && [ -z "$wine" ]; then
   say "the meter (build/host/linux/tovmir) on the simulated handset at $device; Ctrl-C ends it"
   build/host/linux/tovmir "$device"
 elif [ -n "$arch" ]; then

@@ -8,10 +8,14 @@ runs 32-bit code and the 64-bit one where it does not; their bars change as the 
 handset's level wanders, and they end on SIGINT with nothing left running (the Linux window
 with GLib's warnings fatal, and without one). Where no Wine can run at all, --wine says why
 and draws in the terminal. A machine without 32-bit (or any) support is made by naming Wine
-loaders that cannot run.
+loaders that cannot run. With --survey, a simulated walk (played faster) must end with maps
+that GDAL's ogrinfo and gpsbabel open with the counts the walk's log implies, coloured by
+its levels.
 """
 
+import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -118,6 +122,85 @@ class InTheTerminal(unittest.TestCase):
         self.run_demo("env DISPLAY=:59 " + setting, "No Wine can run here (", "--wine")
 
 
+# The survey's files, as the demo names them.
+SURVEY = os.path.join(ROOT, "build", "survey", "survey")
+
+
+def level_scale():
+    """The 16 colours of render/level_scale.h, "#RRGGBB"."""
+    with open(os.path.join(ROOT, "render", "level_scale.h")) as f:
+        table = f.read().split("kLevelScale[16] = {", 1)[1].split("};", 1)[0]
+    return ["#%02X%02X%02X" % tuple(int(v, 16) for v in rgb)
+            for rgb in re.findall(r"\{0x(..), 0x(..), 0x(..)\}", table)]
+
+
+def implied(log_path):
+    """What the log implies for the maps: (stretches + marks, points where a level was
+    read), by the rules of tovmir-tool map --help: stretches of one reading along the lines
+    with a fix, broken where the fix or the port is lost or a line is more than 10 s on."""
+    stretches = marks = points = 0
+    key = before = last_t = None
+    with open(log_path) as f:
+        lines = [json.loads(line) for line in f if line.strip()]
+    for line in lines:
+        t = line["elapsed"]
+        silent = before and before["receiving"] and not line["receiving"]
+        net = before and before["net"] and line["net"] and before["net"] != line["net"]
+        before = line
+        if line["fix"] == "none" or line["event"] == "lost":
+            key = None
+            continue
+        marks += bool(silent) + bool(net)
+        points += line["receiving"]
+        if key is not None and t - last_t > 10:
+            key = None
+        last_t = t
+        now = (("reading", line["level"], line["antenna"], line["net"]) if line["receiving"]
+               else ("silent",))
+        if now != key:
+            stretches += 1
+            key = now
+    return stretches + marks, points
+
+
+def features(path):
+    """{layer: feature count} as GDAL's ogrinfo reads the file."""
+    out = subprocess.run(["ogrinfo", "-ro", "-al", "-so", path], capture_output=True, text=True,
+                         check=True).stdout
+    return dict(zip(re.findall(r"^Layer name: (.*)$", out, re.M),
+                    map(int, re.findall(r"^Feature Count: (\d+)$", out, re.M))))
+
+
+class Survey(unittest.TestCase):
+    def test_a_walk_ends_with_maps_that_gis_tools_open(self):
+        env = dict(os.environ, DEMO_SEED="12", DEMO_SURVEY_PACE="0.02")
+        env.pop("DISPLAY", None)
+        r = subprocess.run(["bash", DEMO, "--survey"], env=env, capture_output=True,
+                           timeout=bound(FIRST_START))
+        output = r.stdout.decode(errors="replace") + r.stderr.decode(errors="replace")
+        self.assertEqual(r.returncode, 0, output)
+        self.assertIn("The survey's maps: build/survey/survey.png", output)
+        want_features, want_points = implied(SURVEY + ".jsonl")
+        self.assertGreater(want_points, 50, "a walk, mostly with a fix")
+        self.assertEqual(list(features(SURVEY + ".geojson").values()), [want_features])
+        self.assertEqual(list(features(SURVEY + ".kml").values()), [want_features])
+        gpx = features(SURVEY + ".gpx")
+        self.assertEqual((gpx["tracks"], gpx["track_points"]), (1, want_points))
+        babel = subprocess.run(["gpsbabel", "-t", "-i", "gpx", "-f", SURVEY + ".gpx", "-o",
+                                "unicsv", "-F", "/dev/stdout"], capture_output=True, text=True,
+                               check=True).stdout
+        self.assertEqual(len(babel.splitlines()), 1 + want_points)
+        # Coloured by the level, on the one scale.
+        scale = level_scale()
+        with open(SURVEY + ".geojson") as f:
+            for feature in json.load(f)["features"]:
+                p = feature["properties"]
+                if p["kind"] == "reading":
+                    self.assertEqual(p["stroke"], scale[p["level"]], p)
+                elif p["kind"] == "silence":
+                    self.assertEqual(p["stroke"], "#9E9E9E", p)
+
+
 class WithDisplay(unittest.TestCase):
     def setUp(self):
         self.display, self.xvfb = start_xvfb()
@@ -143,7 +226,12 @@ class WithDisplay(unittest.TestCase):
     def test_the_64_bit_windows_program_where_32_bit_code_cannot_run(self):
         self.check_window("the 64-bit tovmir.exe", unrunnable(self, "win32"), ["--wine"], PREFIX)
 
-    def check_window(self, says, env, args, marker):
+    def test_a_survey_whose_map_is_shown(self):
+        self.check_window("The survey's maps: build/survey/survey.png",
+                          {"DEMO_SURVEY_PACE": "0.02"}, ["--survey"], "gpsfake",
+                          title="tovmir survey", changing=False)
+
+    def check_window(self, says, env, args, marker, title="アンテナ", changing=True):
         demo = subprocess.Popen(["bash", DEMO] + args, env=dict(self.env, **env),
                                 start_new_session=True,
                                 preexec_fn=default_sigint, stdout=subprocess.PIPE,
@@ -155,10 +243,11 @@ class WithDisplay(unittest.TestCase):
                     raise AssertionError("the demo ended before its window came")
                 tree = subprocess.run(["xwininfo", "-display", self.display, "-root", "-tree"],
                                       capture_output=True, text=True).stdout
-                return "アンテナ" in tree
-            wait_for(window, "the meter's window", timeout=bound(FIRST_START), interval=0.1)
-            first = self.screen()
-            wait_for(lambda: self.screen() != first, "the bars to change", interval=0.1)
+                return '"%s"' % title in tree
+            wait_for(window, "the window " + title, timeout=bound(FIRST_START), interval=0.1)
+            if changing:
+                first = self.screen()
+                wait_for(lambda: self.screen() != first, "the bars to change", interval=0.1)
             os.killpg(demo.pid, signal.SIGINT)
             wait_for(lambda: demo.poll() is not None, "the demo to end on Ctrl-C")
             wait_for(lambda: not ours_running(demo.pid, marker), "the meter to end")
@@ -174,7 +263,7 @@ class WithDisplay(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    for tool in ("tmux", "Xvfb", "xwininfo", "import"):
+    for tool in ("tmux", "Xvfb", "xwininfo", "import", "gpsfake", "ogrinfo", "gpsbabel"):
         if not shutil.which(tool):
             sys.exit("test_demo: %s is missing" % tool)
     unittest.main(verbosity=2)

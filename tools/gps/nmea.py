@@ -1,6 +1,7 @@
-"""NMEA 0183 logs of a GPS receiver, as the tests feed them to gpsd through gpsfake: one
-epoch a second of $GPRMC and $GPGGA (what gpsd makes one TPV report of), with or without a
-fix, checksums correct."""
+"""NMEA 0183 logs of a GPS receiver, as the tests and benchmarks feed them to gpsd through
+gpsd's own gpsfake: one epoch a second of $GPRMC and $GPGGA (what gpsd makes one TPV report
+of), with or without a fix, checksums correct. (sim/survey-walk.nmea, the demo's walk, was
+made with it.)"""
 
 import datetime
 
