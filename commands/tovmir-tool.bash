@@ -2,7 +2,7 @@
 # devices or ptys where an operand or a value is one of those.
 _tovmir_tool() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-  local commands="replay figure monitor sim plot"
+  local commands="replay figure monitor sim plot map"
   if [ "$COMP_CWORD" -eq 1 ]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
@@ -11,13 +11,14 @@ _tovmir_tool() {
   case ${COMP_WORDS[1]} in
     replay) options+=" --raw --json -j" ;;
     figure) options+=" --status --png" ;;
-    monitor) options+=" --bars --json -j --log --listen --no-reconnect" ;;
+    monitor) options+=" --bars --json -j --log --listen --no-reconnect --gps --gps=" ;;
     sim) options+=" --port --seed" ;;
     plot) options+=" --png --width --height --port" ;;
+    map) options+=" --geojson --gpx --kml --csv --png --width --height --port" ;;
     *) return ;;
   esac
   case $prev in
-    --png|--log) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --png|--log|--geojson|--gpx|--kml|--csv) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --port) COMPREPLY=($(compgen -W "$(ls /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/pts/[0-9]* 2>/dev/null)" -- "$cur")); return ;;
     --status|--seed|--width|--height|--listen) return ;;
   esac

@@ -53,7 +53,7 @@ namespace {
 
 const char kMonitorHelp[] =
     "usage: tovmir-tool monitor [--bars | -j|--json] [--log FILE] [--listen [ADDRESS:]PORT]\n"
-    "                           [--no-reconnect] [PORT...]\n"
+    "                           [--no-reconnect] [--gps[=HOST:PORT]] [PORT...]\n"
     "\n"
     "Listens to handsets on serial ports (PORT: a device path, or COMn for /dev/ttyS(n-1);\n"
     "without one, the first USB serial adapter found, else /dev/ttyS0) at 600 baud 8N1, runs\n"
@@ -84,6 +84,13 @@ const char kMonitorHelp[] =
     "without ADDRESS on 127.0.0.1 only (the endpoint has no access control: give 0.0.0.0 or\n"
     "an address of the network it should be reached from).\n"
     "--no-reconnect ends at once (exit status 1) when a port cannot be opened or fails.\n"
+    "--gps[=HOST:PORT] reads positions from a running gpsd (localhost:2947 unless named),\n"
+    "for a survey ('tovmir-tool map' draws it): every line then carries \"fix\" (none, 2d,\n"
+    "3d), and with a fix \"lat\" and \"lon\" (WGS 84 degrees), \"alt\" (metres, when known),\n"
+    "\"error\" (the horizontal error's estimate, metres), \"fix_age\" (seconds) and\n"
+    "\"gps_time\" (the fix's own time); a new position is a line of its own (event\n"
+    "position). A fix older than 3 s is none. gpsd absent, stopped or back is said once\n"
+    "(event gps) and tried again every 3 s; monitoring goes on without it.\n"
     "\n"
     "-h, --help shows this, -V, --version the version.\n"
     "\n"

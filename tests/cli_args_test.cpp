@@ -14,7 +14,7 @@ ProcessResult Tool(const std::vector<std::string>& args, const std::string& inpu
 }
 
 TEST(CommandLine, VersionAndHelpEverywhere) {
-  for (const char* cmd : {"", "replay", "figure", "monitor", "sim", "plot"})
+  for (const char* cmd : {"", "replay", "figure", "monitor", "sim", "plot", "map"})
     for (const char* version : {"--version", "-V"}) {
       std::vector<std::string> args = {cmd, version};
       if (!*cmd) args.erase(args.begin());
@@ -23,14 +23,14 @@ TEST(CommandLine, VersionAndHelpEverywhere) {
       EXPECT_EQ(r.out, std::string("tovmir-tool ") + TOVMIR_VERSION + "\n")
           << cmd << " " << version;
     }
-  for (const char* cmd : {"replay", "figure", "monitor", "sim", "plot"})
+  for (const char* cmd : {"replay", "figure", "monitor", "sim", "plot", "map"})
     for (const char* help : {"-h", "--help"}) {
       const ProcessResult r = Tool({cmd, help});
       EXPECT_EQ(r.status, 0) << cmd;
       EXPECT_EQ(r.out.rfind(std::string("usage: tovmir-tool ") + cmd, 0), 0u) << cmd;
     }
   // Asked for and not written (a full disk, a closed output): an error, as for any output.
-  for (const char* cmd : {"", "replay", "figure", "monitor", "sim", "plot"})
+  for (const char* cmd : {"", "replay", "figure", "monitor", "sim", "plot", "map"})
     for (const char* redirect : {"--help > /dev/full", "--version >&-"}) {
       const ProcessResult r = RunProcess(
           {"/bin/sh", "-c", std::string("exec " TOVMIR_TOOL " ") + cmd + " " + redirect});

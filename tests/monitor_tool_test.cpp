@@ -401,6 +401,10 @@ TEST(MonitorTool, BadArguments) {
                                                {"--listen", "9873x"},
                                                {"--listen", "::1:9873"},
                                                {"--listen", "70000"},
+                                               {"--gps=localhost:2947x"},
+                                               {"--gps=[::1"},
+                                               {"--gps=:70000"},
+                                               {"--gps=a b:1"},
                                                {"--log"}}) {
     std::vector<std::string> argv = {TOVMIR_TOOL, "monitor"};
     argv.insert(argv.end(), args.begin(), args.end());
