@@ -49,11 +49,6 @@ const char kMapHelp[] =
     "2 bad arguments, a FILE the same file as LOG, or a line of LOG that is not monitor --json\n"
     "output (its number and field are named).\n";
 
-struct Output {
-  const char* option;
-  std::string path;
-};
-
 }  // namespace
 
 int MapMain(int argc, char** argv) {
@@ -63,9 +58,9 @@ int MapMain(int argc, char** argv) {
   static const char* const kOperands[] = {"LOG"};
   CommandLine cl("map", kMapHelp);
   if (!cl.Parse(argc, argv, kOptions, kOperands, 1)) return cl.status();
-  std::vector<Output> outputs;
+  std::vector<LogOutput> outputs;
   for (const char* option : {"geojson", "gpx", "kml", "csv", "png"})
-    if (cl.Has(option)) outputs.push_back({option, cl.Value(option)});
+    if (cl.Has(option)) outputs.push_back({std::string("--") + option, cl.Value(option)});
   if (outputs.empty())
     return cl.UsageError("one of --geojson, --gpx, --kml, --csv or --png is needed");
   int width = 800, height = 600;
@@ -73,39 +68,31 @@ int MapMain(int argc, char** argv) {
       !cl.IntValue("height", kMinMapHeight, kMaxMapHeight, &height))
     return cl.status();
 
-  Input in;
-  if (!in.Open(cl.operands()[0])) return Fail("map", in.error(), 1);
-  for (const Output& o : outputs)
-    if (in.IsFile(o.path))
-      return Fail("map",
-                  "--" + std::string(o.option) + " '" + o.path +
-                      "' would be written over the log " + in.name() + ": name another file",
-                  2);
   LogReader log(cl.Value("port"));
-  const std::string wrong = ReadLog(in, &log);
-  if (!wrong.empty()) return Fail("map", wrong, in.error().empty() ? 2 : 1);
+  std::string name;
+  if (const int status = LoadLog("map", cl.operands()[0], outputs, &log, &name)) return status;
   const LogSession session = log.Session();
   const Track track = TrackOf(session);
   if (track.positions == 0)
     return Fail(
         "map",
-        in.name() + ": no position in " +
+        name + ": no position in " +
             (session.samples.empty() ? "it"
                                      : "its " + std::to_string(session.samples.size()) + " lines") +
             ": was monitor run with --gps, with a fix?",
         1);
 
-  const std::string name = "tovmir survey " + session.date;
+  const std::string title = "tovmir survey " + session.date;
   int status = 0;
-  for (const Output& o : outputs) {
-    const std::string option = o.option;
+  for (const LogOutput& o : outputs) {
+    const std::string option = o.what.substr(2);
     std::string error;
     if (option == "png") {
       error = WriteMapPng(session, track, width, height, o.path);
     } else {
       const std::string text = option == "geojson" ? MapGeoJson(session, track)
-                               : option == "gpx"   ? MapGpx(session, name)
-                               : option == "kml"   ? MapKml(session, track, name)
+                               : option == "gpx"   ? MapGpx(session, title)
+                               : option == "kml"   ? MapKml(session, track, title)
                                                    : MapCsv(session);
       error = WriteWholeFile(o.path, [&text](FILE* file) -> std::string {
         return std::fwrite(text.data(), 1, text.size(), file) == text.size() ? ""

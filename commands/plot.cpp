@@ -48,24 +48,18 @@ int PlotMain(int argc, char** argv) {
       !cl.IntValue("height", kMinPlotHeight, kMaxPlotHeight, &height))
     return cl.status();
 
-  Input in;
-  if (!in.Open(cl.operands()[0])) return Fail("plot", in.error(), 1);
   const std::string png = cl.Value("png");
-  if (in.IsFile(png))
-    return Fail("plot",
-                "the picture '" + png + "' would be written over the log " + in.name() +
-                    ": name another file",
-                2);
   LogReader log(cl.Value("port"));
-  const std::string wrong = ReadLog(in, &log);
-  if (!wrong.empty()) return Fail("plot", wrong, in.error().empty() ? 2 : 1);
+  std::string name;
+  if (const int status = LoadLog("plot", cl.operands()[0], {{"the picture", png}}, &log, &name))
+    return status;
   const LogSession session = log.Session();
   if (session.samples.empty())
     return Fail("plot",
-                in.name() + ": no lines" +
+                name + ": no lines" +
                     (cl.Has("port") ? " of port " + cl.Value("port") : std::string()) + " to draw",
                 2);
-  for (const std::string& note : log.notes()) Note("plot", in.name() + ": " + note);
+  for (const std::string& note : log.notes()) Note("plot", name + ": " + note);
 
   const std::string error = WritePlotPng(session, width, height, png);
   return error.empty() ? 0 : Fail("plot", error, 1);

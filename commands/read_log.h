@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/input.h"
 #include "events/log_reader.h"
@@ -16,5 +17,17 @@ inline constexpr size_t kMaxLogLine = 4096;
 // input and the line ("LOG: line 7: field \"level\": ..."), or the input's error when it
 // could not be read (in.error() then says so too).
 std::string ReadLog(Input& in, LogReader* log);
+
+// A file a command is to write: what the user calls it ("--kml"), and where.
+struct LogOutput {
+  std::string what, path;
+};
+
+// Opens the log named by operand (- for standard input), makes sure that none of outputs
+// is the log itself, and reads it into log; *name is what messages call it. 0, or the
+// command's exit status with the reason said (1: the log unreadable; 2: an output that is
+// the log, a bad line).
+int LoadLog(const std::string& cmd, const std::string& operand,
+            const std::vector<LogOutput>& outputs, LogReader* log, std::string* name);
 
 }  // namespace tovmir

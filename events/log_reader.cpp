@@ -129,14 +129,6 @@ std::string Duration(double seconds) {
   return buf;
 }
 
-std::string ClockText(double local) {
-  long s = std::lround(std::floor(local));
-  s = ((s % 86400) + 86400) % 86400;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-  return buf;
-}
-
 // A decimal number as monitor writes it (digits, a point, digits; a minus where the value
 // may have one) within [lo, hi].
 bool DecimalOf(const JsonValue& v, double lo, double hi, double* out) {
@@ -195,6 +187,17 @@ std::string ReadPosition(const Field& field, Position* p) {
 }
 
 }  // namespace
+
+std::string ClockOfDay(double local_seconds, bool with_seconds) {
+  long s = std::lround(std::floor(local_seconds));
+  s = ((s % 86400) + 86400) % 86400;
+  char buf[16];
+  if (with_seconds)
+    std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%02ld:%02ld", s / 3600, s / 60 % 60);
+  return buf;
+}
 
 std::string LogReader::Read(std::string_view text, Line* line, std::string* date) const {
   std::map<std::string, JsonValue> v;
@@ -285,7 +288,7 @@ void LogReader::Place(Line line, const std::string& date) {
       session_.clock.push_back({line.sample.t, line.local});
       notes_.push_back("line " + std::to_string(line_number_) + ": the clock was set " +
                        (step < 0 ? "back" : "forward") + " by " + Duration(std::fabs(step)) +
-                       " (to " + ClockText(line.local) + "); marked on the time axis");
+                       " (to " + ClockOfDay(line.local) + "); marked on the time axis");
     }
   }
   session_.samples.push_back(line.sample);

@@ -46,6 +46,10 @@ struct LogSession {
   double start = 0;                // the first line's instant, seconds since 1970 (UTC)
 };
 
+// A reading of the local clock (seconds since 1970, counted as if the zone were UTC) as a
+// time of day: "10:15:30", or "10:15" without the seconds.
+std::string ClockOfDay(double local_seconds, bool with_seconds = true);
+
 class LogReader final {
  public:
   // port: the one port whose lines are drawn, in a log of several (monitor PORT...); "" to

@@ -132,15 +132,21 @@ std::string WriteMeterPng(const std::string& path, int width, int meter_height, 
     return "an image of " + std::to_string(width) + " x " + std::to_string(client_height) +
            " pixels is larger than PNG output allows (" + std::to_string(kMaxPngSide) + " a side)";
 
+  return WriteDrawnPng(width, client_height, path, [&](cairo_t* cr) {
+    DrawMeter(cr, width, meter_height, level, hollow, status_cp932);
+  });
+}
+
+std::string WriteDrawnPng(int width, int height, const std::string& path,
+                          const std::function<void(cairo_t*)>& draw) {
   std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, client_height), cairo_surface_destroy);
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height), cairo_surface_destroy);
   if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS)
     return std::string("cannot make the image: ") +
            cairo_status_to_string(cairo_surface_status(image.get()));
   cairo_t* cr = cairo_create(image.get());
-  DrawMeter(cr, width, meter_height, level, hollow, status_cp932);
+  draw(cr);
   cairo_destroy(cr);
-
   return WritePng(image.get(), path);
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,10 @@ inline constexpr int kMaxPngSide = 32767;
 // as it was when the picture cannot be written). Returns an empty string on success,
 // otherwise what went wrong, with the system's reason.
 std::string WritePng(cairo_surface_t* image, const std::string& path);
+// A width x height RGB picture made by draw, written as PNG to path (as WritePng). "" or
+// what went wrong.
+std::string WriteDrawnPng(int width, int height, const std::string& path,
+                          const std::function<void(cairo_t*)>& draw);
 
 // Draws a client area W x (H + 20) at cr's origin: the button-face background, the figure
 // and the status line.

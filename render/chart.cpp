@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "render/cairo_painter.h"
+
 namespace tovmir {
 namespace {
 constexpr char kFont[] = "Sans";
@@ -27,6 +29,16 @@ int Label(cairo_t* cr, const std::string& text, double x, double y, double align
   pango_cairo_show_layout(cr, layout);
   g_object_unref(layout);
   return w;
+}
+
+std::string WriteChart(int width, int height, const std::string& path,
+                       const std::function<void(cairo_t*)>& draw) {
+  return WriteDrawnPng(width, height, path, [&](cairo_t* cr) {
+    SetColour(cr, kChartGround);
+    cairo_paint(cr);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    draw(cr);
+  });
 }
 
 }  // namespace tovmir

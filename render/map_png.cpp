@@ -24,14 +24,6 @@ constexpr unsigned kStart = 0x00A000, kEnd = 0x000000, kSilentMark = 0x000000,
 
 unsigned Rgb24(Rgb c) { return (c.r << 16) | (c.g << 8) | c.b; }
 
-std::string Clock(double local_seconds) {
-  long s = std::lround(std::floor(local_seconds));
-  s = ((s % 86400) + 86400) % 86400;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-  return buf;
-}
-
 // A length of 1, 2 or 5 times a power of ten, in metres, of at most `most`.
 double RoundLength(double most) {
   const double decade = std::pow(10, std::floor(std::log10(most)));
@@ -189,31 +181,22 @@ MapLayout LayoutMap(const Track& track, int width, int height) {
 
 std::string WriteMapPng(const LogSession& session, const Track& track, int width, int height,
                         const std::string& path) {
-  std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height), cairo_surface_destroy);
-  if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS)
-    return std::string("cannot make the image: ") +
-           cairo_status_to_string(cairo_surface_status(image.get()));
-  cairo_t* cr = cairo_create(image.get());
-  const MapLayout at = LayoutMap(track, width, height);
-  SetColour(cr, kChartGround);
-  cairo_paint(cr);
-  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);  // crisp edges, exact colours
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-  cairo_set_line_width(cr, kWayWidth);
-  for (const Stretch& s : track.stretches) Way(cr, at, s);
-  for (const Mark& m : track.marks) MarkAt(cr, at, m);
-  Ends(cr, at, track);
-  ScaleAndNorth(cr, at);
-  Legend(cr, width - kMargin - kLegendWidth + 16, at.top);
-  SetColour(cr, kChartText);
-  Label(cr,
-        "tovmir reception map, " + session.date + " " + Clock(session.clock.front().clock) +
-            "  (level 0-15; grey: handset silent; x: went silent; diamond: new network)",
-        8, 4);
-  cairo_destroy(cr);
-  return WritePng(image.get(), path);
+  return WriteChart(width, height, path, [&](cairo_t* cr) {
+    const MapLayout at = LayoutMap(track, width, height);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_set_line_width(cr, kWayWidth);
+    for (const Stretch& s : track.stretches) Way(cr, at, s);
+    for (const Mark& m : track.marks) MarkAt(cr, at, m);
+    Ends(cr, at, track);
+    ScaleAndNorth(cr, at);
+    Legend(cr, width - kMargin - kLegendWidth + 16, at.top);
+    SetColour(cr, kChartText);
+    Label(cr,
+          "tovmir reception map, " + session.date + " " + ClockOfDay(session.clock.front().clock) +
+              "  (level 0-15; grey: handset silent; x: went silent; diamond: new network)",
+          8, 4);
+  });
 }
 
 }  // namespace tovmir

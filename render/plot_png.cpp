@@ -30,17 +30,6 @@ constexpr int kLeftMargin = 56, kRightMargin = 16, kTitleHeight = 30, kBottomMar
 constexpr unsigned kText = kChartText, kGrid = 0xDDDDDD, kAntennaFilled = 0x404040,
                    kAntennaHollow = 0xFFFFFF, kNetwork = 0x008C00;
 
-std::string Clock(double seconds_of_day, bool with_seconds) {
-  long s = std::lround(std::floor(seconds_of_day));
-  s = ((s % 86400) + 86400) % 86400;
-  char buf[16];
-  if (with_seconds)
-    std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-  else
-    std::snprintf(buf, sizeof buf, "%02ld:%02ld", s / 3600, s / 60 % 60);
-  return buf;
-}
-
 // The first tick step, in seconds, that leaves room between labels.
 double TickStep(double seconds, int pixels) {
   static const double kSteps[] = {1,   2,   5,    10,   15,   30,    60,    120,   300,
@@ -82,7 +71,7 @@ void DrawTimeAxis(cairo_t* cr, const LogSession& s, const PlotLayout& at) {
       cairo_line_to(cr, x, at.bottom + kTickLength);
       cairo_stroke(cr);
       if (x - free_from < kTickSpacing * 0.6) continue;
-      Label(cr, Clock(clock, step < 60), x, at.bottom + kLabelGap, 0.5);
+      Label(cr, ClockOfDay(clock, step < 60), x, at.bottom + kLabelGap, 0.5);
       free_from = x;
     }
   }
@@ -174,9 +163,6 @@ void DrawLevelLine(cairo_t* cr, const LogSession& s, const PlotLayout& at) {
 
 void Draw(cairo_t* cr, const LogSession& s, int width, int height) {
   const PlotLayout at = LayoutPlot(width, height, s.end);
-  SetColour(cr, kPlotGround);
-  cairo_paint(cr);
-  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);  // crisp edges, exact colours
   cairo_set_line_width(cr, 1);
   const double band_top = at.top - kBandHeight - kBandGap;
   DrawSilences(cr, s, at);
@@ -187,8 +173,8 @@ void Draw(cairo_t* cr, const LogSession& s, int width, int height) {
   DrawLevelLine(cr, s, at);
   SetColour(cr, kText);
   Label(cr,
-        "tovmir reception, " + s.date + " " + Clock(s.clock.front().clock, true) + "  (level 0-" +
-            std::to_string(PlotLayout::kTopLevel) + "; shaded: handset silent)",
+        "tovmir reception, " + s.date + " " + ClockOfDay(s.clock.front().clock, true) +
+            "  (level 0-" + std::to_string(PlotLayout::kTopLevel) + "; shaded: handset silent)",
         8, 4);
 }
 
@@ -203,15 +189,7 @@ PlotLayout LayoutPlot(int width, int height, double seconds) {
 
 std::string WritePlotPng(const LogSession& session, int width, int height,
                          const std::string& path) {
-  std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height), cairo_surface_destroy);
-  if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS)
-    return std::string("cannot make the image: ") +
-           cairo_status_to_string(cairo_surface_status(image.get()));
-  cairo_t* cr = cairo_create(image.get());
-  Draw(cr, session, width, height);
-  cairo_destroy(cr);
-  return WritePng(image.get(), path);
+  return WriteChart(width, height, path, [&](cairo_t* cr) { Draw(cr, session, width, height); });
 }
 
 }  // namespace tovmir

@@ -9,6 +9,7 @@
 
 #include "events/log_reader.h"
 #include "meter/figure.h"
+#include "render/chart.h"
 
 namespace tovmir {
 
@@ -24,7 +25,7 @@ PlotLayout LayoutPlot(int width, int height, double seconds);
 
 // Colours, 0xRRGGBB: the picture's ground, the level line, the silent stretches, a step of
 // the clock.
-inline constexpr unsigned kPlotGround = 0xFFFFFF, kPlotLine = 0x005AC8, kPlotSilence = 0xFFE0B2,
+inline constexpr unsigned kPlotGround = kChartGround, kPlotLine = 0x005AC8, kPlotSilence = 0xFFE0B2,
                           kPlotClockStep = 0xC80000;
 
 // Sizes a picture may have.
