@@ -152,11 +152,31 @@ void GpsSource::Read() {
       break;
     }
     if (fds[1].revents) break;  // Stop
+    if (!TakeReports(data, &why)) break;
+  }
+  gps_close(&data);
+  if (!why.empty())
+    Say(State::kDown, "gpsd at " + address_ + " was lost (" + why + "); trying again every " +
+                          std::to_string(kGpsRetrySeconds) + " s");
+  std::lock_guard<std::mutex> lock(mu_);
+  latest_ = {};
+}
+
+bool GpsSource::TakeReports(gps_data_t& data, std::string* why) {
+  // gpsd's reports come several to a read when this thread falls behind, and libgps hands
+  // them out one a call, keeping the rest where poll() cannot see them: all are taken here,
+  // until only part of one (or nothing) is left.
+  for (;;) {
+    // The flags of this report alone: libgps leaves a TPV's MODE_SET on through the SKY
+    // report that follows it, which would be the same position again.
+    data.set = 0;
     errno = 0;
-    if (gps_read(&data, nullptr, 0) < 0) {
-      why = errno ? std::strerror(errno) : "it closed the connection";
-      break;
+    const int got = gps_read(&data, nullptr, 0);
+    if (got < 0) {
+      *why = errno ? std::strerror(errno) : "it closed the connection";
+      return false;
     }
+    if (got == 0) return true;
     if (!(data.set & MODE_SET)) continue;  // not a position report
     const Position now = PositionOf(data);
     bool told;
@@ -169,12 +189,6 @@ void GpsSource::Read() {
     }
     if (told) listener_.NewPosition();
   }
-  gps_close(&data);
-  if (!why.empty())
-    Say(State::kDown, "gpsd at " + address_ + " was lost (" + why + "); trying again every " +
-                          std::to_string(kGpsRetrySeconds) + " s");
-  std::lock_guard<std::mutex> lock(mu_);
-  latest_ = {};
 }
 
 }  // namespace tovmir

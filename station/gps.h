@@ -13,6 +13,8 @@
 #include "events/position.h"
 #include "platform/thread.h"
 
+struct gps_data_t;  // libgps's, kept out of the users of this header
+
 namespace tovmir {
 
 inline constexpr int kGpsRetrySeconds = 3;
@@ -58,6 +60,8 @@ class GpsSource final {
   // Waits up to ms for Stop; true when it came.
   bool Stopped(int ms) const;
   void Read();  // one connection to gpsd, until it ends or Stop
+  // Every whole report that has come; false, with *why, when the connection failed.
+  bool TakeReports(gps_data_t& data, std::string* why);
 
   // Tells the listener that gpsd is now in state, with what, unless it was so already.
   void Say(State state, const std::string& what);

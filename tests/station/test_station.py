@@ -427,35 +427,93 @@ class Log(Station):
         self.assertIsNone(p.poll())
 
 
-class Gps(Station):
-    """monitor --gps with a real gpsd, fed by gpsd's own gpsfake from logs written here."""
+class GpsFake:
+    """gpsd fed by gpsd's own gpsfake from a log written here, each sentence held back until
+    the test lets it go (gpsfake -i): the log starts with seconds without a fix, let go one at
+    a time once a client of gpsd is watching, until gpsd reports one to a watcher of the
+    test's own; then the rest at once, as a receiver's reports pile up when their reader
+    falls behind. So no position is played before the client can see it, however slow the
+    machine. The places' seconds come with their satellites, as receivers send them."""
 
-    # Epochs without a fix first, a tenth of a second each: gpsd takes a second or two of
-    # sentences to find out what its device is, and drops them.
-    WARM_UP = 60
+    # More seconds without a fix than a start can take, a tenth of a second each; each is
+    # two sentences.
+    WARM_UP = int(WAIT * 10)
 
-    def gpsfake(self, port, places, start):
-        """gpsfake playing the places, once gpsd listens on port. It plays at once, whoever
-        listens: gpsd reads its device from the first client's coming on."""
-        path = os.path.join(self.tmp, "gps-%d.nmea" % len(os.listdir(self.tmp)))
+    def __init__(self, test, port, places, start):
+        self.port = port
+        path = os.path.join(test.tmp, "gps-%d.nmea" % len(os.listdir(test.tmp)))
         with open(path, "w") as f:
-            f.write(nmea.log(start, [None] * self.WARM_UP + places))
-        # A sentence each 50 ms: an epoch (two sentences) each tenth of a second.
-        p = self.start(["gpsfake", "-q", "-1", "-P", str(port), "-c", "0.05", path])
-        self.addCleanup(self._interrupt, p)  # before the kill: gpsfake's gpsd goes with it
-        wait_for(lambda: p.poll() is not None or listens(port), "gpsd to listen")
-        if p.poll() is not None:
-            raise AssertionError("gpsfake ended: " + p.stderr.read() + p.stdout.read())
-        return p
+            f.write(nmea.log(start, [None] * self.WARM_UP) +
+                    nmea.log(start + datetime.timedelta(seconds=self.WARM_UP), places, sky=True))
+        with open(path) as f:
+            self.left = len(f.readlines())
+        self.walk = self.left - 2 * self.WARM_UP
+        self.proc = subprocess.Popen(["gpsfake", "-q", "-1", "-i", "-P", str(port), path],
+                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE, text=True)
+        test.addCleanup(self.stop)
+        # Found without connecting: gpsd opens its device for its first client.
+        wait_for(lambda: self.proc.poll() is not None or listens(port), "gpsd to listen")
+        if self.proc.poll() is not None:
+            raise AssertionError("gpsfake ended: " + self.proc.stderr.read())
 
-    @staticmethod
-    def _interrupt(p):
-        if p.poll() is None:
-            p.send_signal(signal.SIGINT)
+    def _let_go(self, sentences):
+        self.proc.stdin.write("\n" * sentences)
+        self.proc.stdin.flush()
+        self.left -= sentences
+
+    def play(self):
+        """Once a client is watching: the seconds without a fix until gpsd reports one, then
+        the rest of the log."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=WAIT) as gpsd:
+            kept = b""
+
+            def reports(timeout):
+                """What gpsd says within timeout."""
+                nonlocal kept
+                said = []
+                while select.select([gpsd], [], [], timeout)[0]:
+                    got = gpsd.recv(65536)
+                    if not got:
+                        raise AssertionError("gpsd closed the connection")
+                    *lines, kept = (kept + got).split(b"\n")
+                    said += [json.loads(line) for line in lines]
+                    timeout = 0
+                return said
+
+            def has_device():
+                gpsd.sendall(b"?DEVICES;\n")
+                return any(r["class"] == "DEVICES" and r["devices"] for r in reports(0.2))
+
+            def reported():
+                if self.left <= self.walk:
+                    raise AssertionError("gpsd reported nothing of its device")
+                self._let_go(2)
+                return any(r["class"] == "TPV" for r in reports(0.1))
+
+            # The watch once gpsd has its device, which gpsfake gives it a moment after it
+            # listens.
+            wait_for(has_device, "gpsfake to give gpsd its device")
+            gpsd.sendall(b'?WATCH={"enable":true,"json":true}\n')
+            wait_for(reported, "gpsd to report on its device")
+        self._let_go(self.left)
+
+    def stop(self):
+        """Ends gpsfake as at the end of its input, which ends its gpsd too (killed, it
+        would leave its gpsd running)."""
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
             try:
-                p.wait(timeout=WAIT)
+                self.proc.wait(timeout=WAIT)
             except subprocess.TimeoutExpired:
                 pass
+        if not self.proc.stdin.closed:
+            self.proc.stdin.close()
+        self.proc.stderr.close()
+
+
+class Gps(Station):
+    """monitor --gps with a real gpsd, fed by gpsfake."""
 
     @staticmethod
     def positions(out):
@@ -471,14 +529,15 @@ class Gps(Station):
         walk = [(35.68 + i * 0.00001, 139.76, 40.0 + i) for i in range(12)]
         # The walk's sixth second is midnight.
         start = (datetime.datetime(2026, 12, 10, 0, 0, 0) -
-                 datetime.timedelta(seconds=self.WARM_UP + 5))
-        self.gpsfake(port, walk, start)
+                 datetime.timedelta(seconds=GpsFake.WARM_UP + 5))
+        gps = GpsFake(self, port, walk, start)
         _, out, err = self.monitor("--gps=127.0.0.1:%d" % port, "--listen", "127.0.0.1:0")
         address = self.listening(err)
         err.wait(r"gpsd at 127\.0\.0\.1:%d: connected" % port, anywhere=True)
         first = json.loads(out.wait(r'"event":"open"').string)
         self.assertEqual(first["fix"], "none", "no fix yet")
         self.assertNotIn("lat", first)
+        gps.play()
         wait_for(lambda: len(self.positions(out)) >= 6, "the first positions")
         with urllib.request.urlopen("http://%s/metrics" % address, timeout=WAIT) as reply:
             metrics = reply.read().decode()
@@ -502,18 +561,21 @@ class Gps(Station):
         self.plug()
         port = free_port()
         start = datetime.datetime(2026, 12, 9, 10, 0, 0)
-        first = self.gpsfake(port, [(35.0 + i * 0.00001, 139.0, 10.0) for i in range(4)], start)
+        first = GpsFake(self, port, [(35.0 + i * 0.00001, 139.0, 10.0) for i in range(4)], start)
         p, out, err = self.monitor("--gps=127.0.0.1:%d" % port)
+        err.wait(r"gpsd at 127\.0\.0\.1:%d: connected" % port)
+        first.play()
         wait_for(lambda: len(self.positions(out)) >= 4, "the first walk")
-        first.send_signal(signal.SIGINT)  # as from its terminal: it ends its gpsd first
-        first.wait(timeout=WAIT)
+        first.stop()
         err.wait(r"gpsd at 127\.0\.0\.1:%d was lost \(.*\); trying again every 3 s" % port)
         lost = out.wait(r'"event":"gps","reason":"gpsd at [^"]* was lost')
         self.assertIsNotNone(lost)
         self.simulate("c6\n")  # monitoring goes on meanwhile
         out.wait(r'"byte":"C6".*"fix":"none"')
-        self.gpsfake(port, [(36.0, 140.0 + i * 0.00001, 20.0) for i in range(4)], start)
+        second = GpsFake(self, port, [(36.0, 140.0 + i * 0.00001, 20.0) for i in range(4)],
+                         start)
         err.wait(r"gpsd at 127\.0\.0\.1:%d: connected" % port)
+        second.play()
         wait_for(lambda: any(q["lat"] == 36.0 for q in self.positions(out)), "the second walk")
         said = err.text()
         self.assertEqual(said.count("was lost"), 1, said)
