@@ -329,6 +329,7 @@ class Handset:
     """A pty whose other end the meter opens, under a path of the test's choosing."""
 
     def __init__(self, path):
+        self.path = path
         self.master, self.slave = pty.openpty()
         tty.setraw(self.slave)
         if os.path.lexists(path):
@@ -339,6 +340,10 @@ class Handset:
         os.write(self.master, bytes(data))
 
     def unplug(self):
+        # The link goes first, as udev's does: left, it would name the pty number that the
+        # next openpty hands out (in a test running beside this one), and the meter trying
+        # again every second would take that pty.
+        os.unlink(self.path)
         for fd in (self.master, self.slave):
             os.close(fd)
 

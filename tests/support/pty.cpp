@@ -47,10 +47,12 @@ void Pty::GiveTo(uid_t uid) {
 
 void Pty::Unplug() {
   if (far_ < 0) return;
+  // The link first: once the pty is closed its number is free for the next openpty (in a
+  // test running beside this one), which a program trying the link again would then take.
+  if (!path_.empty()) unlink(path_.c_str());
   close(far_);
   close(near_);
   far_ = near_ = -1;
-  if (!path_.empty()) unlink(path_.c_str());
 }
 
 }  // namespace tovmir::test
