@@ -3,22 +3,11 @@
 #include <cstdio>
 
 #include "events/json.h"
+#include "events/position.h"
 #include "render/level_scale.h"
 
 namespace tovmir {
 namespace {
-
-std::string Degrees(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.7f", v);
-  return buf;
-}
-
-std::string Metres(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", v);
-  return buf;
-}
 
 // Four hexadecimal digits; "" when not known.
 std::string NetText(int net) {
@@ -53,12 +42,13 @@ std::string Xml(const std::string& text) {
 
 // [lon,lat] or [lon,lat,alt], as GeoJSON wants them.
 std::string JsonPlace(const Position& p) {
-  return "[" + Degrees(p.lon) + "," + Degrees(p.lat) + (p.alt ? "," + Metres(*p.alt) : "") + "]";
+  return "[" + DegreesText(p.lon) + "," + DegreesText(p.lat) +
+         (p.alt ? "," + MetresText(*p.alt) : "") + "]";
 }
 
 // lon,lat[,alt], as KML wants them.
 std::string KmlPlace(const Position& p) {
-  return Degrees(p.lon) + "," + Degrees(p.lat) + (p.alt ? "," + Metres(*p.alt) : "");
+  return DegreesText(p.lon) + "," + DegreesText(p.lat) + (p.alt ? "," + MetresText(*p.alt) : "");
 }
 
 // KML colours are aabbggrr.
@@ -127,8 +117,8 @@ std::string MapGpx(const LogSession& session, const std::string& name) {
     open = true;
     last = s.t;
     const Position& p = s.position;
-    out += "<trkpt lat=\"" + Degrees(p.lat) + "\" lon=\"" + Degrees(p.lon) + "\">";
-    if (p.alt) out += "<ele>" + Metres(*p.alt) + "</ele>";
+    out += "<trkpt lat=\"" + DegreesText(p.lat) + "\" lon=\"" + DegreesText(p.lon) + "\">";
+    if (p.alt) out += "<ele>" + MetresText(*p.alt) + "</ele>";
     out += "<time>" + UtcTime(session, s.t) + "</time><extensions><tovmir:level>" +
            std::to_string(s.level) + "</tovmir:level><tovmir:antenna>" + Antenna(s.hollow) +
            "</tovmir:antenna>" +
@@ -185,8 +175,8 @@ std::string MapCsv(const LogSession& session) {
   std::string out = "time,latitude,longitude,fix,level,antenna,network,receiving\n";
   for (const LogSample& s : session.samples) {
     const bool placed = s.position.fix != Position::kNone;
-    out += UtcTime(session, s.t) + "," + (placed ? Degrees(s.position.lat) : "") + "," +
-           (placed ? Degrees(s.position.lon) : "") + "," + FixName(s.position.fix) + "," +
+    out += UtcTime(session, s.t) + "," + (placed ? DegreesText(s.position.lat) : "") + "," +
+           (placed ? DegreesText(s.position.lon) : "") + "," + FixName(s.position.fix) + "," +
            std::to_string(s.level) + "," + Antenna(s.hollow) + "," + NetText(s.net) + "," +
            (s.receiving ? "true" : "false") + "\n";
   }

@@ -21,6 +21,11 @@ struct Position {
 // "none", "2d", "3d".
 const char* FixName(Position::Fix fix);
 
+// Degrees as the log and the maps write them: to a ten-millionth (about a centimetre, finer
+// than a receiver); metres to a tenth.
+std::string DegreesText(double degrees);
+std::string MetresText(double metres);
+
 // The position's members of a JSON object, each after a comma:
 // ,"fix":"3d","lat":35.681236,"lon":139.767125,"alt":40.1,"error":3.2,"fix_age":0.412,
 // "gps_time":"2026-12-09T01:15:30.000Z"; only ,"fix":"none" without a fix.
