@@ -501,14 +501,11 @@ class GpsFake:
     def stop(self):
         """Ends gpsfake as at the end of its input, which ends its gpsd too (killed, it
         would leave its gpsd running)."""
-        if self.proc.poll() is None:
-            self.proc.stdin.close()
-            try:
-                self.proc.wait(timeout=WAIT)
-            except subprocess.TimeoutExpired:
-                pass
-        if not self.proc.stdin.closed:
-            self.proc.stdin.close()
+        self.proc.stdin.close()
+        try:
+            self.proc.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            pass
         self.proc.stderr.close()
 
 
