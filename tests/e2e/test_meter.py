@@ -266,8 +266,17 @@ class Meter:
 
         def window():
             for w in PROBE("find", METER_CAPTION)["windows"]:
-                if w["hwnd"] not in before and (w["visible"] or not visible):
+                if w["hwnd"] in before:
+                    continue
+                if w["visible"] or not visible:
                     return w
+                for box in owned_windows(w["hwnd"], "エラー"):  # what kept it from showing
+                    said = [k["text"] for k in PROBE("children", box["hwnd"])["children"]
+                            if k["class"] == "Static" and k["text"]]
+                    raise AssertionError("the meter said %r instead of showing" % said)
+            if self.proc.poll() is not None:
+                raise AssertionError("tovmir.exe ended (%d) before its window came"
+                                     % self.proc.returncode)
             return None
         self.window = wait_for(window, "the meter window of %s" % " ".join(args))
         self.hwnd, self.pid = self.window["hwnd"], self.window["pid"]
