@@ -264,12 +264,15 @@ class Meter:
         self.proc = SESSION.start([OPTS.exe] + list(args))
         test.addCleanup(self.kill)
 
+        last = ["no new meter window"]
+
         def window():
             for w in PROBE("find", METER_CAPTION)["windows"]:
                 if w["hwnd"] in before:
                     continue
                 if w["visible"] or not visible:
                     return w
+                last[0] = "a hidden meter window and no message box"
                 for box in owned_windows(w["hwnd"], "エラー"):  # what kept it from showing
                     said = [k["text"] for k in PROBE("children", box["hwnd"])["children"]
                             if k["class"] == "Static" and k["text"]]
@@ -278,7 +281,10 @@ class Meter:
                 raise AssertionError("tovmir.exe ended (%d) before its window came"
                                      % self.proc.returncode)
             return None
-        self.window = wait_for(window, "the meter window of %s" % " ".join(args))
+        try:
+            self.window = wait_for(window, "the meter window of %s" % " ".join(args))
+        except TimedOut as e:
+            raise TimedOut("%s; last seen: %s" % (e, last[0])) from None
         self.hwnd, self.pid = self.window["hwnd"], self.window["pid"]
 
     def kill(self):
